@@ -1,6 +1,7 @@
 #include "recognition/request_routing.h"
 
 #include <string>
+#include <utility>
 
 #include "recognition/base64.h"
 #include "text/library_entries.h"
@@ -35,9 +36,9 @@ int hexDigitValue(char c) {
 
 }  // namespace
 
-Text percentDecode(const Text& text) {
+Text percentDecode(Text text) {
   const std::string& in = text.bytes();
-  if (in.find('%') == std::string::npos) return text;
+  if (in.find('%') == std::string::npos) return text;  // raw Base64: no copy
   std::string out;
   out.reserve(in.size());
   for (size_t i = 0; i < in.size(); ++i) {
@@ -99,8 +100,8 @@ Text handleRecognitionRequest(const Text& path, const Text& method, const Text& 
 
   // The code value runs to the first "&" after "code="; without one it is
   // empty and the engine sees the empty image.
-  const Text code = textBetween(query, Text(kCodeMarker), Text(kSeparator), 0, false);
-  const ByteBuffer image = base64Decode(percentDecode(code));
+  Text code = textBetween(query, Text(kCodeMarker), Text(kSeparator), 0, false);
+  const ByteBuffer image = base64Decode(percentDecode(std::move(code)));
 
   // The expected length is read after the last "length=", so a client that
   // repeats the parameter is held to its last value. The query does not

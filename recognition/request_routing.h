@@ -42,6 +42,6 @@ Text recogniseImage(const ByteBuffer& image);
 // byte, so that standard clients' %2B %2F %3D reach the decoder as + / =.
 // %00 stays as it is (a Text holds no zero byte), as do "+" and a "%" not
 // followed by two hex digits.
-Text percentDecode(const Text& text);
+Text percentDecode(Text text);
 
 #endif  // REZ_RECOGNITION_REQUEST_ROUTING_H_
