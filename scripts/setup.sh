@@ -18,10 +18,11 @@ NETWORK="libasio-dev node-llhttp"
 ENGINE="libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
   libopencv-dnn-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   python3 python3-pil python3-numpy
-  fonts-dejavu-core fonts-liberation fonts-freefont-ttf"
+  fonts-dejavu-core fonts-liberation fonts-freefont-ttf fonts-urw-base35
+  fonts-open-sans fonts-lato fonts-cantarell fonts-roboto-unhinted"
 # Only for retraining the learned reader (setup.sh --train): the committed
 # model is what the build uses.
-TRAIN="python3-torch"
+TRAIN="python3-torch python3-opencv"
 # The window: GTK 3, a font with the Chinese glyphs, and what the window tests
 # drive it with.
 WINDOW="libgtk-3-dev fonts-wqy-microhei xvfb xauth xdotool imagemagick
