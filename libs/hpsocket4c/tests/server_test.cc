@@ -417,8 +417,9 @@ TEST(ServerLifecycle, TasksOutlivingStopAndDestroyFailCleanly) {
 // connection is reported closed once, never under a task.
 TEST(ServerStress, ClientsThatPipelineAndVanish) {
   Harness h(Limits(), 3);
+  h.task_delay_us_max = 2000;
   constexpr int kThreads = 6;
-  constexpr int kConnectionsPerThread = 60;
+  constexpr int kConnectionsPerThread = 150;
   std::atomic<int> answered{0};
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;

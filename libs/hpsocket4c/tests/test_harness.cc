@@ -5,8 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 
 #include "testing.h"
 
@@ -37,7 +39,12 @@ ConnectionState* stateOf(HP_HttpServer server, HP_CONNID conn) {
 En_HP_HandleResult onAccept(HP_HttpServer sender, HP_CONNID conn, uintptr_t) {
   noteHandler();
   ++harness().accepts;
-  HP_Server_SetConnectionExtra(sender, conn, new ConnectionState);
+  auto* state = new ConnectionState;
+  {
+    std::lock_guard lock(harness().states_mutex);
+    harness().states.insert(state);
+  }
+  HP_Server_SetConnectionExtra(sender, conn, state);
   return HP_HR_OK;
 }
 
@@ -46,6 +53,10 @@ En_HP_HandleResult onClose(HP_HttpServer sender, HP_CONNID conn, int, int) {
   ++harness().closes;
   ConnectionState* state = stateOf(sender, conn);
   if (state != nullptr && state->tasks.load() != 0) ++harness().violations;
+  {
+    std::lock_guard lock(harness().states_mutex);
+    harness().states.erase(state);
+  }
   delete state;
   return HP_HR_OK;
 }
@@ -88,6 +99,11 @@ void answerTask(TSocketTask* task) {
   {
     std::unique_lock lock(h.gate_mutex);
     h.gate_cv.wait(lock, [&] { return h.gate_open; });
+  }
+  if (int delay = h.task_delay_us_max.load(); delay > 0) {
+    thread_local unsigned seed = 1;
+    seed = seed * 1103515245u + 12345u;
+    std::this_thread::sleep_for(std::chrono::microseconds((seed >> 8) % delay));
   }
   HP_HttpServer server = task->sender;
   HP_CONNID conn = task->conn_id;
@@ -172,6 +188,7 @@ Harness::~Harness() {
   Destroy_HP_HttpServer(server);
   Destroy_HP_ThreadPool(pool);
   Destroy_HP_HttpServerListener(listener);
+  for (void* state : states) delete static_cast<ConnectionState*>(state);
   g_harness.store(nullptr);
 }
 

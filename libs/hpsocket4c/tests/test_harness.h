@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "hpsocket4c.h"
 #include "server_limits.h"
@@ -49,6 +50,13 @@ struct Harness {
   std::atomic<int> sends_failed{0};
   std::atomic<int> violations{0};  // broken promises (see above)
   std::atomic<bool> stopped{false};
+  // Each task sleeps up to this long (pseudo-randomly) before answering.
+  std::atomic<int> task_delay_us_max{0};
+
+  // Per-connection states not freed by a close (a stop that gave up on a
+  // connection never reports its close); freed by the destructor.
+  std::mutex states_mutex;
+  std::unordered_set<void*> states;
 
   std::mutex gate_mutex;
   std::condition_variable gate_cv;
