@@ -1,0 +1,20 @@
+#!/bin/sh
+# Generates the three evaluation sets at the evaluation seed and measures every
+# reader on each. Extra arguments go to accuracy.py (e.g. --server-url URL,
+# --tesseract-limit 100, --model).
+#   bench/captcha/run_all.sh [OUT] [accuracy.py options]
+set -eu
+HERE=$(cd "$(dirname "$0")" && pwd)
+OUT=${1:-$HERE/../../build/captcha-eval}
+[ $# -gt 0 ] && shift
+SEED=20261211
+COUNT=${COUNT:-500}
+for d in easy medium hard; do
+  if [ ! -f "$OUT/$d/labels.tsv" ] || [ "$(wc -l < "$OUT/$d/labels.tsv")" -ne "$COUNT" ]; then
+    /usr/bin/python3 "$HERE/generate.py" --difficulty "$d" --count "$COUNT" \
+      --seed "$SEED" --out "$OUT/$d"
+  fi
+done
+for d in easy medium hard; do
+  /usr/bin/python3 "$HERE/accuracy.py" "$OUT/$d" --out "$OUT/$d-results" "$@"
+done
