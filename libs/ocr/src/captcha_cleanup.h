@@ -1,0 +1,29 @@
+// captcha_cleanup.h: turns a captcha picture into black glyphs on white for
+// the line reader. Captchas draw coloured or dark glyphs on a tinted, noisy
+// background crossed by thin lines; the cleanup separates glyph pixels by
+// their distance from the background colour, drops noise dots (small
+// connected pieces), erodes away thin lines and scales the result up to the
+// text height the line reader was trained on. Pure functions, thread-safe.
+#ifndef OCR_CAPTCHA_CLEANUP_H_
+#define OCR_CAPTCHA_CLEANUP_H_
+
+#include <opencv2/core.hpp>
+
+namespace libocr {
+
+struct CleanupOptions {
+  // Glyphs differ from the background in colour (true) or only in darkness.
+  bool byColourDistance = true;
+  // Remove lines thinner than the glyph strokes by a morphological opening.
+  bool removeThinLines = true;
+  // Remove connected pieces much smaller than a glyph.
+  bool removeSpecks = true;
+};
+
+// `rgb` is 8-bit, 3 channels. The result is 8-bit, one channel, glyphs 0 on
+// 255, with a white margin; empty when nothing glyph-like is left.
+cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options);
+
+}  // namespace libocr
+
+#endif  // OCR_CAPTCHA_CLEANUP_H_

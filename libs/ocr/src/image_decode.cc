@@ -1,0 +1,121 @@
+// Decoding of untrusted image bytes, with the size checks done on the header.
+#include "image_decode.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace libocr {
+namespace {
+
+// Leptonica prints every decoding error on stderr; garbage input is routine
+// for a network service, so the messages are switched off once per process.
+void silenceLeptonica() {
+  static std::once_flag once;
+  std::call_once(once, [] { setMsgSeverity(L_SEVERITY_NONE); });
+}
+
+bool sizeAcceptable(std::int64_t width, std::int64_t height) {
+  return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+         width * height <= kMaxImagePixels;
+}
+
+int readLittle16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
+
+// A GIF may hold any number of frames and Leptonica's reader (giflib's
+// slurp) decodes them all although only the first is used. This walks the
+// block structure without decoding, checks the screen and first frame sizes
+// and returns the bytes up to the end of the first frame followed by the
+// trailer, so exactly one bounded frame is decoded. Nothing when the file is
+// malformed, truncated or too large.
+std::optional<std::vector<std::uint8_t>> firstGifFrame(const std::uint8_t* data,
+                                                       std::size_t length) {
+  constexpr std::size_t kHeaderBytes = 6 + 7;
+  if (length < kHeaderBytes) return std::nullopt;
+  if (!sizeAcceptable(readLittle16(data + 6), readLittle16(data + 8))) return std::nullopt;
+  std::size_t pos = kHeaderBytes;
+  const int screenFlags = data[10];
+  if (screenFlags & 0x80) pos += 3u << ((screenFlags & 7) + 1);
+  // Skips a chain of data sub-blocks ending in an empty one.
+  auto skipSubBlocks = [&]() -> bool {
+    while (pos < length) {
+      const std::size_t size = data[pos++];
+      if (size == 0) return true;
+      pos += size;
+    }
+    return false;
+  };
+  while (pos < length) {
+    const std::uint8_t introducer = data[pos++];
+    if (introducer == 0x21) {  // extension: label, then sub-blocks
+      if (pos >= length) return std::nullopt;
+      ++pos;
+      if (!skipSubBlocks()) return std::nullopt;
+    } else if (introducer == 0x2C) {  // image descriptor
+      if (length - pos < 9) return std::nullopt;
+      if (!sizeAcceptable(readLittle16(data + pos + 4), readLittle16(data + pos + 6))) {
+        return std::nullopt;
+      }
+      const int frameFlags = data[pos + 8];
+      pos += 9;
+      if (frameFlags & 0x80) pos += 3u << ((frameFlags & 7) + 1);
+      ++pos;  // LZW minimum code size
+      if (pos > length || !skipSubBlocks()) return std::nullopt;
+      std::vector<std::uint8_t> single(data, data + pos);
+      single.push_back(0x3B);
+      return single;
+    } else {  // the trailer before any frame, or no GIF block at all
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+// Brings any depth and colour map to 32 bpp RGB; transparent pixels become
+// white, which is what a browser shows behind a captcha without background.
+PixPtr toRgb(PixPtr pix) {
+  if (pixGetDepth(pix.get()) == 32 && pixGetSpp(pix.get()) == 4) {
+    pix.reset(pixAlphaBlendUniform(pix.get(), 0xffffff00));
+    if (!pix) return nullptr;
+  }
+  if (pixGetDepth(pix.get()) != 32) pix.reset(pixConvertTo32(pix.get()));
+  if (pix) pixSetSpp(pix.get(), 3);
+  return pix;
+}
+
+}  // namespace
+
+PixPtr decodeImage(const std::uint8_t* data, std::size_t length) {
+  if (data == nullptr || length == 0 || length > kMaxImageBytes) return nullptr;
+  silenceLeptonica();
+  // Format detection looks at a fixed number of leading bytes whatever the
+  // length, so short inputs are padded with zeros before it looks.
+  std::array<std::uint8_t, 16> head{};
+  std::memcpy(head.data(), data, std::min(length, head.size()));
+  l_int32 format = IFF_UNKNOWN;
+  if (findFileFormatBuffer(head.data(), &format) != 0 || format == IFF_UNKNOWN) return nullptr;
+
+  PixPtr pix;
+  if (format == IFF_GIF) {
+    const auto single = firstGifFrame(data, length);
+    if (!single) return nullptr;
+    pix.reset(pixReadMem(single->data(), single->size()));
+  } else {
+    if (length < head.size()) return nullptr;  // no real header fits in fewer bytes
+    l_int32 width = 0, height = 0, bps = 0, spp = 0, colormapped = 0;
+    if (pixReadHeaderMem(data, length, &format, &width, &height, &bps, &spp, &colormapped) != 0 ||
+        !sizeAcceptable(width, height)) {
+      return nullptr;
+    }
+    pix.reset(pixReadMem(data, length));
+  }
+  // The decoder may disagree with the header it reported (TIFF pages, odd
+  // files): the limit is checked again on what was actually decoded.
+  if (!pix || !sizeAcceptable(pixGetWidth(pix.get()), pixGetHeight(pix.get()))) return nullptr;
+  return toRgb(std::move(pix));
+}
+
+}  // namespace libocr

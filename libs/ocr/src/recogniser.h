@@ -1,0 +1,71 @@
+// recogniser.h: one thread's recognition engine. It owns the thread's
+// readers (the learned CTC reader when its model is present, and Tesseract)
+// and the readings of the image it saw last, so that asking again about the
+// same image gives the next-best distinct reading instead of the same one.
+// Not thread-safe: the engine keeps one per thread.
+#ifndef OCR_RECOGNISER_H_
+#define OCR_RECOGNISER_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "learned_reader.h"
+#include "tesseract_reader.h"
+
+namespace libocr {
+
+// A call with the same image bytes within this time of the previous call's
+// end, on the same thread, counts as a retry of that call. The server
+// retries at once, so the window only needs to outlast scheduling delays on
+// a loaded machine; a separate request for the same image that comes later
+// starts afresh and gets the best reading again.
+inline constexpr std::chrono::milliseconds kRetryWindow{1000};
+
+// Below this probability of its best alignment the learned reader's reading
+// is not trusted as the first answer: the line reader's comes first then.
+inline constexpr double kLearnedTrustedProbability = 0.5;
+
+class Recogniser {
+ public:
+  explicit Recogniser(const std::string& modelDirectory);
+
+  // What is missing for full reading (one line, no newline); empty when
+  // both readers are ready.
+  const std::string& problems() const { return problems_; }
+
+  // The reading of the image in `data`: the best one on a new image, the
+  // next distinct one on a retry. Valid until the next call.
+  const std::string& recognise(const std::uint8_t* data, std::size_t length);
+
+ private:
+  void startImage(const std::uint8_t* data, std::size_t length);
+  std::string nextReading();
+  // Adds the readings of the next way of reading the image to candidates_;
+  // false when every way has been tried.
+  bool runNextStage();
+
+  TesseractReader tesseract_;
+  std::unique_ptr<LearnedReader> learned_;
+  std::string problems_;
+
+  // The image seen last and its readings so far.
+  bool haveImage_ = false;
+  std::size_t imageHash_ = 0;
+  std::size_t imageLength_ = 0;
+  std::chrono::steady_clock::time_point lastCallEnd_;
+  cv::Mat rgb_;
+  std::vector<std::string> candidates_;  // in order of preference
+  int nextStage_ = 0;
+  double learnedBestLogProbability_ = 0.0;
+  std::vector<std::string> given_;  // readings already returned for this image
+  std::string result_;
+};
+
+}  // namespace libocr
+
+#endif  // OCR_RECOGNISER_H_

@@ -1,0 +1,129 @@
+// ocr_eval: measures libocr.so on labelled captcha folders (PNG files and a
+// labels.tsv of "file<TAB>text" lines, as bench/captcha/generate.py writes).
+// For every folder it prints the exact-match accuracy of one ocr() call and
+// of up to four calls stopping at the first reading of the label's length
+// (what the server does with length=), the median milliseconds of one call,
+// and images per second with one and with two threads.
+//
+//   ocr_eval [--lib build/bin/libocr.so] [--examples N] DIR...
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using OcrFunction = const char* (*)(const void*, int);
+using InitFunction = int (*)();
+
+struct Sample {
+  std::string name;
+  std::string label;
+  std::string bytes;
+};
+
+std::vector<Sample> loadFolder(const std::string& dir) {
+  std::vector<Sample> samples;
+  std::ifstream labels(dir + "/labels.tsv");
+  std::string line;
+  while (std::getline(labels, line)) {
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    Sample s{line.substr(0, tab), line.substr(tab + 1), {}};
+    std::ifstream in(dir + "/" + s.name, std::ios::binary);
+    s.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!s.bytes.empty()) samples.push_back(std::move(s));
+  }
+  return samples;
+}
+
+double imagesPerSecond(OcrFunction ocr, const std::vector<Sample>& samples, int threads) {
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      for (std::size_t i = t; i < samples.size(); i += threads) {
+        ocr(samples[i].bytes.data(), static_cast<int>(samples[i].bytes.size()));
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return samples.size() / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string library = "build/bin/libocr.so";
+  int examples = 5;
+  std::vector<std::string> dirs;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--lib") && i + 1 < argc) {
+      library = argv[++i];
+    } else if (!std::strcmp(argv[i], "--examples") && i + 1 < argc) {
+      examples = std::atoi(argv[++i]);
+    } else {
+      dirs.push_back(argv[i]);
+    }
+  }
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    std::fprintf(stderr, "ocr_eval: %s\n", dlerror());
+    return 1;
+  }
+  auto init = reinterpret_cast<InitFunction>(dlsym(handle, "init"));
+  auto ocr = reinterpret_cast<OcrFunction>(dlsym(handle, "ocr"));
+  if (!init || !ocr) {
+    std::fprintf(stderr, "ocr_eval: %s lacks init or ocr\n", library.c_str());
+    return 1;
+  }
+  init();
+  std::printf("%-24s %6s %8s %8s %8s %9s %9s\n", "set", "images", "1 call", "4 tries", "ms/img",
+              "img/s x1", "img/s x2");
+  for (const std::string& dir : dirs) {
+    const std::vector<Sample> samples = loadFolder(dir);
+    if (samples.empty()) continue;
+    int firstRight = 0, triesRight = 0;
+    std::vector<double> ms;
+    std::vector<std::string> misread;
+    for (const Sample& s : samples) {
+      const auto start = std::chrono::steady_clock::now();
+      std::string first = ocr(s.bytes.data(), static_cast<int>(s.bytes.size()));
+      ms.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
+      firstRight += first == s.label;
+      std::string answer = first;
+      std::string seen = first;
+      for (int attempt = 1; attempt < 4 && answer.size() != s.label.size(); ++attempt) {
+        answer = ocr(s.bytes.data(), static_cast<int>(s.bytes.size()));
+        seen += " " + answer;
+      }
+      const bool right = answer.size() == s.label.size() && answer == s.label;
+      triesRight += right;
+      if (!right && static_cast<int>(misread.size()) < examples) {
+        misread.push_back(s.name + ": " + s.label + " read as " + seen);
+      }
+    }
+    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
+    const double single = imagesPerSecond(ocr, samples, 1);
+    const double twin = imagesPerSecond(ocr, samples, 2);
+    std::string name = dir;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    name = name.substr(name.rfind('/') + 1);
+    std::printf("%-24s %6zu %7.1f%% %7.1f%% %8.1f %9.1f %9.1f\n", name.c_str(), samples.size(),
+                100.0 * firstRight / samples.size(), 100.0 * triesRight / samples.size(),
+                ms[ms.size() / 2], single, twin);
+    for (const std::string& m : misread) std::printf("    %s\n", m.c_str());
+  }
+  return 0;
+}
