@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <opencv2/imgproc.hpp>
 #include <optional>
@@ -15,7 +16,7 @@ namespace {
 // bounded by the model's number of columns anyway.
 constexpr int kMaxReadingLength = 16;
 
-// The model files as read once for the whole process.
+// The model files of one directory, as read once for the whole process.
 struct ModelFiles {
   std::optional<ModelMeta> meta;
   std::vector<char> onnx;
@@ -28,31 +29,39 @@ std::optional<std::string> readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-const ModelFiles& modelFiles(const std::string& directory) {
-  static ModelFiles files;
-  static std::once_flag once;
-  std::call_once(once, [&] {
-    const std::string metaPath = directory + "/" + kModelMetaFileName;
-    const std::string onnxPath = directory + "/" + kModelFileName;
-    const auto metaText = readFile(metaPath);
-    const auto onnx = readFile(onnxPath);
-    if (!onnx) {
-      files.problem = "model " + onnxPath + " not found";
-      return;
-    }
-    if (!metaText) {
-      files.problem = "model description " + metaPath + " not found";
-      return;
-    }
-    std::string problem;
-    files.meta = parseModelMeta(*metaText, &problem);
-    if (!files.meta) {
-      files.problem = "model description " + metaPath + ": " + problem;
-      return;
-    }
-    files.onnx.assign(onnx->begin(), onnx->end());
-  });
+ModelFiles readModelFiles(const std::string& directory) {
+  ModelFiles files;
+  const std::string metaPath = directory + "/" + kModelMetaFileName;
+  const std::string onnxPath = directory + "/" + kModelFileName;
+  const auto metaText = readFile(metaPath);
+  const auto onnx = readFile(onnxPath);
+  if (!onnx) {
+    files.problem = "model " + onnxPath + " not found";
+    return files;
+  }
+  if (!metaText) {
+    files.problem = "model description " + metaPath + " not found";
+    return files;
+  }
+  std::string problem;
+  files.meta = parseModelMeta(*metaText, &problem);
+  if (!files.meta) {
+    files.problem = "model description " + metaPath + ": " + problem;
+    return files;
+  }
+  files.onnx.assign(onnx->begin(), onnx->end());
   return files;
+}
+
+// Each directory's files are read once; entries never change afterwards,
+// so the reference stays valid and may be used without the lock.
+const ModelFiles& modelFiles(const std::string& directory) {
+  static std::mutex mutex;
+  static std::map<std::string, ModelFiles> byDirectory;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = byDirectory.find(directory);
+  if (it == byDirectory.end()) it = byDirectory.emplace(directory, readModelFiles(directory)).first;
+  return it->second;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -44,7 +45,18 @@ std::vector<Sample> loadFolder(const std::string& dir) {
   return samples;
 }
 
-double imagesPerSecond(OcrFunction ocr, const std::vector<Sample>& samples, int threads) {
+double processCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Images per second of `threads` threads sharing the set; `cpuMs` receives
+// the processor time spent per image (it rises when threads contend, not
+// when other programs take the cores).
+double imagesPerSecond(OcrFunction ocr, const std::vector<Sample>& samples, int threads,
+                       double* cpuMs) {
+  const double cpuStart = processCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t) {
@@ -55,6 +67,7 @@ double imagesPerSecond(OcrFunction ocr, const std::vector<Sample>& samples, int 
     });
   }
   for (auto& w : workers) w.join();
+  *cpuMs = (processCpuSeconds() - cpuStart) * 1000.0 / samples.size();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return samples.size() / seconds;
@@ -87,8 +100,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   init();
-  std::printf("%-24s %6s %8s %8s %8s %9s %9s\n", "set", "images", "1 call", "4 tries", "ms/img",
-              "img/s x1", "img/s x2");
+  std::printf("%-24s %6s %8s %8s %8s %9s %9s %11s\n", "set", "images", "1 call", "4 tries",
+              "ms/img", "img/s x1", "img/s x2", "cpu ms x1/x2");
   for (const std::string& dir : dirs) {
     const std::vector<Sample> samples = loadFolder(dir);
     if (samples.empty()) continue;
@@ -115,14 +128,16 @@ int main(int argc, char** argv) {
       }
     }
     std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
-    const double single = imagesPerSecond(ocr, samples, 1);
-    const double twin = imagesPerSecond(ocr, samples, 2);
+    double singleCpu = 0, twinCpu = 0;
+    const double single = imagesPerSecond(ocr, samples, 1, &singleCpu);
+    const double twin = imagesPerSecond(ocr, samples, 2, &twinCpu);
     std::string name = dir;
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     name = name.substr(name.rfind('/') + 1);
-    std::printf("%-24s %6zu %7.1f%% %7.1f%% %8.1f %9.1f %9.1f\n", name.c_str(), samples.size(),
-                100.0 * firstRight / samples.size(), 100.0 * triesRight / samples.size(),
-                ms[ms.size() / 2], single, twin);
+    std::printf("%-24s %6zu %7.1f%% %7.1f%% %8.1f %9.1f %9.1f %5.1f/%-5.1f\n", name.c_str(),
+                samples.size(), 100.0 * firstRight / samples.size(),
+                100.0 * triesRight / samples.size(), ms[ms.size() / 2], single, twin, singleCpu,
+                twinCpu);
     for (const std::string& m : misread) std::printf("    %s\n", m.c_str());
   }
   return 0;
