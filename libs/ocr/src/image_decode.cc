@@ -74,6 +74,37 @@ std::optional<std::vector<std::uint8_t>> firstGifFrame(const std::uint8_t* data,
   return std::nullopt;
 }
 
+std::uint32_t readBig32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
+}
+
+// libpng and libjpeg print their complaints on stderr whatever Leptonica's
+// message level, and truncated files are the commonest broken input. These
+// checks refuse such files before the decoders see them: a PNG must be a
+// chain of whole chunks up to IEND, a JPEG must contain its end marker.
+bool pngComplete(const std::uint8_t* data, std::size_t length) {
+  std::size_t pos = 8;  // signature
+  while (length - pos >= 12) {
+    const std::uint32_t chunkLength = readBig32(data + pos);
+    const bool end = std::memcmp(data + pos + 4, "IEND", 4) == 0;
+    if (chunkLength > length - pos - 12) return false;
+    pos += 12 + chunkLength;
+    if (end) return true;
+  }
+  return false;
+}
+
+bool jpegComplete(const std::uint8_t* data, std::size_t length) {
+  // Entropy-coded data never holds FF D9 (a data FF is followed by 00), so
+  // an end marker anywhere past the start means the scan was not cut off;
+  // some writers put more data after it, which the decoder ignores.
+  for (std::size_t i = length - 1; i >= 3; --i) {
+    if (data[i] == 0xD9 && data[i - 1] == 0xFF) return true;
+  }
+  return false;
+}
+
 // Brings any depth and colour map to 32 bpp RGB; transparent pixels become
 // white, which is what a browser shows behind a captcha without background.
 PixPtr toRgb(PixPtr pix) {
@@ -105,6 +136,8 @@ PixPtr decodeImage(const std::uint8_t* data, std::size_t length) {
     pix.reset(pixReadMem(single->data(), single->size()));
   } else {
     if (length < head.size()) return nullptr;  // no real header fits in fewer bytes
+    if (format == IFF_PNG && !pngComplete(data, length)) return nullptr;
+    if (format == IFF_JFIF_JPEG && !jpegComplete(data, length)) return nullptr;
     l_int32 width = 0, height = 0, bps = 0, spp = 0, colormapped = 0;
     if (pixReadHeaderMem(data, length, &format, &width, &height, &bps, &spp, &colormapped) != 0 ||
         !sizeAcceptable(width, height)) {
