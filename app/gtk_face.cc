@@ -66,6 +66,13 @@ void runFatalDialog(const std::string& utf8Text) {
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                              GTK_BUTTONS_OK, "%s", utf8Text.c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), kFatalBoxTitle);
+  // GTK no longer shows the message type's icon by itself; the box keeps the
+  // error icon that such boxes carry.
+  GtkWidget* icon = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+  gtk_widget_show(icon);
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), icon);
+  G_GNUC_END_IGNORE_DEPRECATIONS
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_dialog_run(GTK_DIALOG(dialog));
