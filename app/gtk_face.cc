@@ -60,10 +60,9 @@ std::string fatalTextForGtk(const std::string& boxTextCp936) {
   return lines;
 }
 
-// Shows the box and returns when the operator has pressed OK (or closed it).
-// Window thread only.
-void runFatalDialog(const std::string& utf8Text) {
-  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
+// The box: no owner window, the title "错误", the error icon, one OK button.
+GtkWidget* newFatalDialog(const std::string& utf8Text) {
+  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GtkDialogFlags(0), GTK_MESSAGE_ERROR,
                                              GTK_BUTTONS_OK, "%s", utf8Text.c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), kFatalBoxTitle);
   // GTK no longer shows the message type's icon by itself; the box keeps the
@@ -75,6 +74,13 @@ void runFatalDialog(const std::string& utf8Text) {
   G_GNUC_END_IGNORE_DEPRECATIONS
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  return dialog;
+}
+
+// A fault on the window thread: that thread waits in the box until the
+// operator has pressed OK (or closed the box).
+void runFatalDialog(const std::string& utf8Text) {
+  GtkWidget* dialog = newFatalDialog(utf8Text);
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
 }
@@ -85,6 +91,7 @@ struct FatalBoxRequest {
   bool closed = false;     // the operator has closed the box
   bool abandoned = false;  // the worker stopped waiting: do not show it
 };
+using FatalBoxHandle = std::shared_ptr<FatalBoxRequest>;
 
 // Guards the requests and g_windowLoopRunning.
 std::mutex g_fatalBoxMutex;
@@ -103,20 +110,34 @@ void setWindowLoopRunning(bool running) {
   g_fatalBoxClosed.notify_all();
 }
 
-gboolean showHandedFatalBox(gpointer data) {
-  auto* request = static_cast<std::shared_ptr<FatalBoxRequest>*>(data);
-  bool abandoned;
-  {
-    std::lock_guard<std::mutex> lock(g_fatalBoxMutex);
-    abandoned = (*request)->abandoned;
-  }
-  if (!abandoned) runFatalDialog((*request)->utf8Text);
+void onHandedFatalBoxResponse(GtkDialog* dialog, gint, gpointer data) {
+  auto* request = static_cast<FatalBoxHandle*>(data);
+  gtk_widget_destroy(GTK_WIDGET(dialog));
   {
     std::lock_guard<std::mutex> lock(g_fatalBoxMutex);
     (*request)->closed = true;
   }
   g_fatalBoxClosed.notify_all();
   delete request;
+}
+
+// Runs on the window thread. The handed box is not modal and the window
+// thread does not wait in it: the window goes on working while the worker
+// that raised the fault waits for OK.
+gboolean showHandedFatalBox(gpointer data) {
+  auto* request = static_cast<FatalBoxHandle*>(data);
+  bool abandoned;
+  {
+    std::lock_guard<std::mutex> lock(g_fatalBoxMutex);
+    abandoned = (*request)->abandoned;
+  }
+  if (abandoned) {
+    delete request;
+    return G_SOURCE_REMOVE;
+  }
+  GtkWidget* dialog = newFatalDialog((*request)->utf8Text);
+  g_signal_connect(dialog, "response", G_CALLBACK(onHandedFatalBoxResponse), request);
+  gtk_widget_show(dialog);
   return G_SOURCE_REMOVE;
 }
 
@@ -137,8 +158,7 @@ void presentFatalBox(const std::string& boxTextCp936) {
   if (g_windowLoopRunning) {
     // g_idle_add, not g_main_context_invoke: the latter would run the box on
     // this thread whenever the window thread is not iterating at that moment.
-    g_idle_add_full(G_PRIORITY_HIGH, showHandedFatalBox,
-                    new std::shared_ptr<FatalBoxRequest>(request), nullptr);
+    g_idle_add_full(G_PRIORITY_HIGH, showHandedFatalBox, new FatalBoxHandle(request), nullptr);
     g_fatalBoxClosed.wait(lock, [&] { return request->closed || !g_windowLoopRunning; });
     if (request->closed) return;
     request->abandoned = true;

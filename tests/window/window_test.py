@@ -438,6 +438,9 @@ class WindowTest(unittest.TestCase):
         threading.Thread(target=request, daemon=True).start()
         box_window, box = self.fatal_box(program)
         self.assertIn("无法找到指定DLL库文件“libocr.so”中的输出命令“ocr”", self.box_text(box))
+        # Only the worker waits for the box: the window goes on working.
+        window.type_port("1234")
+        self.assertTrue(program.check_running())
         self.press_ok(box)
         self.assertEqual(program.wait_for_exit(), 255, program.log())
 
