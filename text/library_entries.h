@@ -14,6 +14,7 @@
 #define REZ_TEXT_LIBRARY_ENTRIES_H_
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <utility>
 
@@ -87,5 +88,14 @@ void releaseLibraryEntries();
 
 // The box text exactly as the fatal report composes it (for tests and faces).
 Text composeFatalText(const Text& message, int code, int routine, int line);
+
+// The routine the fatal path runs (once) before the process ends, the way the
+// ordinary shutdown runs the exit routine. It must be safe while other
+// threads still run. Null: none.
+void setFatalExitRoutine(void (*routine)());
+
+// The fatal report for memory that could not be obtained: "分配 %d 字节内存失败!"
+// with the byte count. Raised by the program's operator new.
+[[noreturn]] void reportAllocationFailure(size_t bytes);
 
 #endif  // REZ_TEXT_LIBRARY_ENTRIES_H_

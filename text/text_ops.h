@@ -29,8 +29,8 @@ int findText(const Text& text, const Text& sought, std::optional<int> start = st
 int findTextReverse(const Text& text, const Text& sought, std::optional<int> start = std::nullopt,
                     bool caseInsensitive = false);
 Text replaceSubtext(const Text& text, const Text& sought, const Text& replacement = Text(),
-                    std::optional<int> start = std::nullopt, std::optional<int> count = std::nullopt,
-                    bool caseSensitive = true);
+                    std::optional<int> start = std::nullopt,
+                    std::optional<int> count = std::nullopt, bool caseSensitive = true);
 Text removeAllSpaces(const Text& text);
 int32_t textToInt(const Text& text);
 Text int64ToText(int64_t value);
