@@ -18,6 +18,9 @@ constexpr double kMaxUpscale = 4.0;
 // White margin around the glyphs: the line reader misreads glyphs touching
 // the picture's edge.
 constexpr int kMarginPixels = 12;
+// Diameter of the line-removing opening relative to the stroke depth (the
+// upper-quartile distance of glyph pixels to the background).
+constexpr double kLineOpeningToDepth = 1.2;
 
 // Median colour of the outermost rows and columns: captchas leave a margin
 // of background around the glyphs, so this is the background colour even
@@ -86,11 +89,26 @@ cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options) {
   cv::threshold(evidence, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
 
   if (options.removeThinLines) {
-    // Glyph strokes are a few times thicker than the crossing lines at every
-    // captcha size, so the opening scales with the picture.
-    const int size = std::max(2, static_cast<int>(std::lround(work.rows / 32.0)));
-    cv::morphologyEx(mask, mask, cv::MORPH_OPEN,
-                     cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(size, size)));
+    // Glyph strokes make up most of the glyph pixels, so a high quantile of
+    // the distance to the background is about half their width; crossing
+    // lines are thinner, and an opening a little over half the stroke width
+    // wipes them out while the strokes survive.
+    cv::Mat distance;
+    cv::distanceTransform(mask, distance, cv::DIST_L2, 3);
+    std::vector<float> depths;
+    for (int y = 0; y < distance.rows; ++y) {
+      const float* row = distance.ptr<float>(y);
+      for (int x = 0; x < distance.cols; ++x) {
+        if (row[x] > 0) depths.push_back(row[x]);
+      }
+    }
+    if (!depths.empty()) {
+      auto quantile = depths.begin() + depths.size() * 3 / 4;
+      std::nth_element(depths.begin(), quantile, depths.end());
+      const int size = std::max(2, static_cast<int>(std::lround(*quantile * kLineOpeningToDepth)));
+      cv::morphologyEx(mask, mask, cv::MORPH_OPEN,
+                       cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(size, size)));
+    }
   }
   if (options.removeSpecks) {
     cv::Mat labels, stats, centroids;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "charset.h"
@@ -27,12 +28,29 @@ std::string tessdataDirectory() {
   return "/usr/share/tesseract-ocr/5/tessdata";
 }
 
+namespace {
+
+// Tesseract's debug and warning output goes to a file named by a
+// process-wide setting; pointing it at /dev/null keeps its remarks about
+// odd pictures off stderr. Being global, it is set once, before any
+// recogniser exists, and never concurrently.
+void silenceTesseractOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    tesseract::TessBaseAPI api;
+    api.SetVariable("debug_file", "/dev/null");
+  });
+}
+
+}  // namespace
+
 TesseractReader::TesseractReader() : api_(std::make_unique<tesseract::TessBaseAPI>()) {
   omp_set_max_active_levels(0);
+  silenceTesseractOnce();
   // Dictionaries only pull readings of random letters towards English
   // words; they are init-time settings, so they go through Init.
-  std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg", "debug_file"};
-  std::vector<std::string> values = {"0", "0", "/dev/null"};
+  std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg"};
+  std::vector<std::string> values = {"0", "0"};
   ready_ = api_->Init(tessdataDirectory().c_str(), "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0,
                       &names, &values, false) == 0;
   if (!ready_) return;
