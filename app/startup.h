@@ -11,6 +11,9 @@
 // directory.
 void startProcess();
 
+// The engine's init, once per process (the window's created event calls it).
+void initOcrEngine();
+
 // After the window's loop has ended: the exit routine (releaseGlobals), then
 // the modules loaded for library entries. Runs once.
 void endProcess();
