@@ -1,8 +1,12 @@
 // Decoding of untrusted image bytes, with the size checks done on the header.
 #include "image_decode.h"
 
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <array>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE declared first
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -105,6 +109,80 @@ bool jpegComplete(const std::uint8_t* data, std::size_t length) {
   return false;
 }
 
+// JPEG is decoded here rather than by Leptonica: libjpeg writes its
+// warnings about corrupt data on stderr unless its message hook is
+// replaced, and a progressive file can make it run through an unbounded
+// number of scans. This decoder is silent and stops after kMaxJpegScans.
+constexpr int kMaxJpegScans = 64;
+
+struct JpegErrorState {
+  jpeg_error_mgr manager;
+  std::jmp_buf escape;
+};
+
+[[noreturn]] void jpegFail(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<JpegErrorState*>(info->err)->escape, 1);
+}
+void jpegSilent(j_common_ptr) {}
+void jpegLimitScans(j_common_ptr info) {
+  if (info->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxJpegScans) {
+    jpegFail(info);
+  }
+}
+
+// Fills `pix` (made here, 32 bpp) from the JPEG in `data`. Only plain C
+// objects live in this function, as the error path leaves it by longjmp.
+bool decodeJpegInto(const std::uint8_t* data, std::size_t length, Pix** pix) {
+  jpeg_decompress_struct info;
+  JpegErrorState error;
+  jpeg_progress_mgr progress;
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = jpegFail;
+  error.manager.output_message = jpegSilent;
+  jpeg_create_decompress(&info);
+  if (setjmp(error.escape)) {
+    jpeg_destroy_decompress(&info);
+    if (*pix) pixDestroy(pix);
+    return false;
+  }
+  progress.progress_monitor = jpegLimitScans;
+  info.progress = &progress;
+  jpeg_mem_src(&info, data, static_cast<unsigned long>(length));
+  jpeg_read_header(&info, TRUE);
+  if (!sizeAcceptable(info.image_width, info.image_height))
+    jpegFail(reinterpret_cast<j_common_ptr>(&info));
+  info.out_color_space = JCS_RGB;  // also for gray and CMYK/YCCK files
+  jpeg_start_decompress(&info);
+  if (info.output_components != 3) jpegFail(reinterpret_cast<j_common_ptr>(&info));
+  *pix = pixCreate(static_cast<l_int32>(info.output_width),
+                   static_cast<l_int32>(info.output_height), 32);
+  if (*pix == nullptr) jpegFail(reinterpret_cast<j_common_ptr>(&info));
+  JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                             info.output_width * 3, 1);
+  l_uint32* out = pixGetData(*pix);
+  const l_int32 wordsPerLine = pixGetWpl(*pix);
+  while (info.output_scanline < info.output_height) {
+    const JDIMENSION y = info.output_scanline;
+    jpeg_read_scanlines(&info, row, 1);
+    l_uint32* line = out + static_cast<std::ptrdiff_t>(y) * wordsPerLine;
+    for (JDIMENSION x = 0; x < info.output_width; ++x) {
+      const JSAMPLE* p = row[0] + 3 * x;
+      line[x] = (l_uint32{p[0]} << L_RED_SHIFT) | (l_uint32{p[1]} << L_GREEN_SHIFT) |
+                (l_uint32{p[2]} << L_BLUE_SHIFT);
+    }
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return true;
+}
+
+PixPtr decodeJpeg(const std::uint8_t* data, std::size_t length) {
+  Pix* pix = nullptr;
+  if (!decodeJpegInto(data, length, &pix)) return nullptr;
+  return PixPtr(pix);
+}
+
 // Brings any depth and colour map to 32 bpp RGB; transparent pixels become
 // white, which is what a browser shows behind a captcha without background.
 PixPtr toRgb(PixPtr pix) {
@@ -137,7 +215,12 @@ PixPtr decodeImage(const std::uint8_t* data, std::size_t length) {
   } else {
     if (length < head.size()) return nullptr;  // no real header fits in fewer bytes
     if (format == IFF_PNG && !pngComplete(data, length)) return nullptr;
-    if (format == IFF_JFIF_JPEG && !jpegComplete(data, length)) return nullptr;
+    if (format == IFF_JFIF_JPEG) {
+      if (!jpegComplete(data, length)) return nullptr;
+      pix = decodeJpeg(data, length);
+      if (!pix) return nullptr;
+      return toRgb(std::move(pix));
+    }
     l_int32 width = 0, height = 0, bps = 0, spp = 0, colormapped = 0;
     if (pixReadHeaderMem(data, length, &format, &width, &height, &bps, &spp, &colormapped) != 0 ||
         !sizeAcceptable(width, height)) {
