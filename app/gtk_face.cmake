@@ -48,7 +48,11 @@ add_custom_command(
 add_library(rez_gtk_face STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/gtk_face.cc
   ${REZ_WINDOW_GENERATED_DIR}/window_resources.c)
-target_link_libraries(rez_gtk_face PUBLIC PkgConfig::REZ_GTK3)
+# The face calls the main window's logic (rez_app) and the platform hooks.
+target_link_libraries(rez_gtk_face PUBLIC PkgConfig::REZ_GTK3 rez_platform)
+if(TARGET rez_app)
+  target_link_libraries(rez_gtk_face PUBLIC rez_app)
+endif()
 rez_warnings(rez_gtk_face)
 
 # The window tests (Xvfb).
