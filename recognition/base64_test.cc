@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 
+#include "platform/environment.h"
 #include "recognition/base64_reference.h"
 #include "recognition/test_bytes.h"
 #include "text/text_ops.h"
@@ -82,6 +84,21 @@ TEST(Base64DecodeTest, AgreesWithTheStepByStepProcedureOnRandomTexts) {
     ASSERT_EQ(toHex(base64Decode(input)), toHex(stepByStepBase64Decode(input)))
         << "input: " << toHex(input);
   }
+}
+
+int g_pumpCalls = 0;
+void countPumpCall() { ++g_pumpCalls; }
+
+// On the window thread the decoder handles pending events after every group;
+// on any other thread it never runs the window's pump.
+TEST(Base64DecodeTest, HandlesWindowEventsAfterEveryGroupOnTheWindowThread) {
+  g_pumpCalls = 0;
+  platform::installEventPump(countPumpCall);  // this thread is the window thread now
+  base64Decode(Text("QUJDQUJD\nQUJDQQ"));     // four groups, one of them cut short
+  EXPECT_EQ(g_pumpCalls, 4);
+  std::thread([] { base64Decode(Text("QUJDQUJD")); }).join();
+  EXPECT_EQ(g_pumpCalls, 4);
+  platform::installEventPump(nullptr);
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ ByteBuffer multiByteToWide(const ByteBuffer& bytes, int codePage) {
   if (encoding == nullptr || source.empty()) return ByteBuffer();
   std::string wide = platform::convertCodePage(source, encoding, kWideEncoding);
   if (wide.empty()) return ByteBuffer();  // nothing could be converted
-  wide.append(2, '\0');  // the terminating zero unit belongs to the result
+  wide.append(2, '\0');                   // the terminating zero unit belongs to the result
   return ByteBuffer(wide.data(), static_cast<int>(wide.size()));
 }
 
