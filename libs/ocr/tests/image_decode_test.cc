@@ -85,5 +85,40 @@ TEST(DecodeImage, RefusesPicturesAboveThePixelLimitFromTheirHeader) {
   }
 }
 
+// Index of the first image descriptor of a GIF written by Leptonica (after
+// the screen descriptor, the global colour table and any extensions).
+std::size_t firstFrameStart(const std::string& gif) {
+  std::size_t pos = 13;
+  if (static_cast<std::uint8_t>(gif[10]) & 0x80) pos += 3u << ((gif[10] & 7) + 1);
+  while (gif[pos] == 0x21) {
+    pos += 2;
+    while (gif[pos] != 0) pos += 1 + static_cast<std::uint8_t>(gif[pos]);
+    ++pos;
+  }
+  return pos;
+}
+
+// Only the first frame of a GIF is decoded: later frames, however large
+// they claim to be or however many there are, cost nothing.
+TEST(DecodeImage, ReadsOnlyTheFirstFrameOfAGif) {
+  const std::string gif = encode(renderText("AB12"), IFF_GIF);
+  const std::size_t start = firstFrameStart(gif);
+  ASSERT_EQ(gif[start], 0x2C);
+  ASSERT_EQ(gif.back(), 0x3B);
+  const std::string frame = gif.substr(start, gif.size() - 1 - start);
+  std::string huge = frame;
+  huge[5] = huge[6] = huge[7] = huge[8] = '\xff';  // 65535 x 65535 at offset 0
+  std::string animated = gif.substr(0, start);
+  for (int i = 0; i < 200; ++i) animated += frame;
+  animated += huge + ";";
+  PixPtr pix = decode(animated);
+  ASSERT_TRUE(pix);
+  EXPECT_EQ(pixGetWidth(pix.get()), renderText("AB12").cols);
+
+  // A first frame above the limit is refused, as is a GIF without frames.
+  EXPECT_FALSE(decode(gif.substr(0, start) + huge + ";"));
+  EXPECT_FALSE(decode(gif.substr(0, start) + ";"));
+}
+
 }  // namespace
 }  // namespace libocr
