@@ -420,9 +420,10 @@ class WindowTest(unittest.TestCase):
         self.press_ok(box)
         self.assertEqual(program.wait_for_exit(), 255, program.log())
 
-    def test_fatal_fault_on_a_worker_shows_the_box_on_the_window_thread(self):
-        # The init_only engine has no `ocr`: the first recognition, on a
-        # worker thread, is fatal.
+    def raise_fault_on_a_worker(self):
+        """Starts the service with the init_only engine, which has no `ocr`,
+        and sends a request: its recognition, on a worker thread, is fatal.
+        Returns the window and the box."""
         program = self.start(engine="init_only")
         window = MainWindow(program)
         port = free_port()
@@ -438,12 +439,23 @@ class WindowTest(unittest.TestCase):
         threading.Thread(target=request, daemon=True).start()
         box_window, box = self.fatal_box(program)
         self.assertIn("无法找到指定DLL库文件“libocr.so”中的输出命令“ocr”", self.box_text(box))
+        return program, window, box
+
+    def test_fatal_fault_on_a_worker_shows_the_box_on_the_window_thread(self):
+        program, window, box = self.raise_fault_on_a_worker()
         # Only the worker waits for the box: the window goes on working.
         window.type_port("1234")
         self.assertTrue(program.check_running())
         self.press_ok(box)
         self.assertEqual(program.wait_for_exit(), 255, program.log())
 
+    def test_closing_the_window_while_a_workers_box_is_open_ends_the_process(self):
+        # The service stop waits for the workers; the worker waiting for its
+        # box must not keep the process alive: its text goes to standard error.
+        program, window, box = self.raise_fault_on_a_worker()
+        window.close()
+        self.assertEqual(program.wait_for_exit(), 255, program.log())
+        self.assertIn("无法找到指定DLL库文件“libocr.so”中的输出命令“ocr”", program.log())
 
 if __name__ == "__main__":
     unittest.main()
