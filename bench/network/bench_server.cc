@@ -5,7 +5,7 @@
 // "code:ABCD". Used by run_bench.sh (throughput against nginx) and
 // memory_bench.sh (resident memory over many connections).
 //
-//   hpsocket4c_bench_server [--port N] [--network-threads N] [--pool-threads N]
+//   hpsocket4c_bench_server [--port N] [--network-threads N] [--pool-threads N] [--inline]
 //
 // Runs until SIGINT or SIGTERM; prints "listening on N" once started.
 #include <signal.h>
@@ -21,6 +21,9 @@
 namespace {
 
 HP_ThreadPool g_pool = nullptr;
+// --inline: answer on the network thread instead of a pool task, to measure
+// what the hand-over to the pool costs.
+bool g_inline = false;
 
 const THeader kDefaultHeaders[] = {{"Content-Type", "application/json"},
                                    {"Access-Control-Allow-Origin", "*"},
@@ -86,6 +89,11 @@ void answer(TSocketTask* task) {
 
 En_HP_HandleResult onMessageComplete(HP_HttpServer sender, HP_CONNID conn) {
   TSocketTask* task = Create_HP_SocketTaskObj(&answer, sender, conn, nullptr, 0, 0, 0, 0);
+  if (g_inline && task != nullptr) {
+    answer(task);
+    Destroy_HP_SocketTaskObj(task);
+    return HP_HR_OK;
+  }
   if (task != nullptr && !HP_ThreadPool_Submit_Task(g_pool, task, HP_INFINITE)) {
     Destroy_HP_SocketTaskObj(task);
   }
@@ -98,6 +106,9 @@ int main(int argc, char** argv) {
   int port = 8888;
   unsigned network_threads = 0;
   unsigned pool_threads = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--inline") == 0) g_inline = true;
+  }
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--port") == 0) port = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--network-threads") == 0) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "response_builder.h"
 
@@ -17,8 +18,10 @@ thread_local NetThread* tls_net_thread = nullptr;
 std::atomic<HP_CONNID> g_next_connection_id{1};
 
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-// Reads per readiness before the connection yields to the others on its thread.
-constexpr int kReadsPerTurn = 16;
+// A connection's read buffer starts small (most requests are short) and
+// doubles, up to the larger size, while reads fill it.
+constexpr std::size_t kReadBufferInitial = 4 * 1024;
+constexpr std::size_t kReadBufferMax = 64 * 1024;
 
 }  // namespace
 
@@ -32,7 +35,9 @@ Connection::Connection(Server* server, NetThread* thread, HP_CONNID id,
       thread_(thread),
       id_(id),
       socket_(std::move(socket)),
-      parser_(this, &server->limits()) {}
+      parser_(this, &server->limits()),
+      read_buffer_(kReadBufferInitial),
+      fd_(socket_->native_handle()) {}
 
 Connection::~Connection() = default;
 
@@ -66,6 +71,36 @@ bool Connection::sendResponse(int status_code, const char* status_text, const TH
 
   std::lock_guard lock(mutex_);
   if (closed_ || orphaned_) return false;
+  if (direct_write_allowed_) {
+    // Nothing else is queued for the socket and the network thread does not
+    // write while a response is awaited: write it from here, sparing the
+    // hand-back to the network thread (it learns of the response when the
+    // client's next bytes, or its end, arrive). The lock keeps the socket open.
+    ssize_t n = ::send(fd_, out.bytes.data(), out.bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == static_cast<ssize_t>(out.bytes.size())) {
+      if (out.close_after) {
+        // The client sees the end at once and closes; its end wakes the
+        // network thread, which then closes too.
+        ::shutdown(fd_, SHUT_WR);
+        responded_close_ = true;
+      }
+      responded_ = true;
+      request_ready_.store(false, std::memory_order_release);
+      if (has_pending_input_ || resume_wanted_) {
+        asio::post(thread_->context,
+                   [self = shared_from_this()] { self->resumeAfterDirectResponse(); });
+      }
+      return true;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      int error = errno;
+      asio::post(thread_->context,
+                 [self = shared_from_this(), error] { self->closeNow(HP_SO_SEND, error); });
+      return false;
+    }
+    // The socket took part of it: the network thread sends the rest.
+    if (n > 0) out.bytes.erase(0, static_cast<std::size_t>(n));
+  }
   // Posted under the lock: orphan() (after which the event loop may be
   // destroyed) cannot slip in between the check and the post.
   asio::post(thread_->context, [self = shared_from_this(), out = std::move(out)]() mutable {
@@ -106,39 +141,60 @@ void Connection::start() {
   readLoop();
 }
 
+void Connection::awaitNextRequest() {
+  socket_->async_wait(asio::socket_base::wait_read,
+                      [self = shared_from_this()](const asio::error_code& ec) {
+                        if (ec || self->socket_closed_ || !self->awaiting_) return;
+                        bool responded;
+                        bool close_after;
+                        {
+                          std::lock_guard lock(self->mutex_);
+                          responded = self->responded_;
+                          close_after = self->responded_close_;
+                          if (!responded) self->resume_wanted_ = true;
+                        }
+                        if (responded) self->afterResponse(close_after);
+                      });
+}
+
+void Connection::resumeAfterDirectResponse() {
+  if (socket_closed_ || !awaiting_) return;
+  bool close_after;
+  {
+    std::lock_guard lock(mutex_);
+    close_after = responded_close_;
+  }
+  afterResponse(close_after);
+}
+
 void Connection::setDeadline(Deadline kind, std::chrono::milliseconds after) {
   deadline_kind_ = kind;
   deadline_ = std::chrono::steady_clock::now() + after;
 }
 
 void Connection::readLoop() {
-  for (int round = 0; round < kReadsPerTurn; ++round) {
-    if (socket_closed_) return;
-    asio::error_code ec;
-    std::size_t n = socket_->read_some(asio::buffer(thread_->read_buffer), ec);
-    if (ec == asio::error::would_block || ec == asio::error::try_again) {
-      waitReadable();
-      return;
-    }
-    if (ec) {
-      closeNow(HP_SO_RECEIVE, ec == asio::error::eof ? 0 : ec.value());
-      return;
-    }
-    if (!consume(thread_->read_buffer.data(), n)) return;
-  }
-  // A busy client: let the other connections of this thread have a turn.
-  asio::post(thread_->context, [self = shared_from_this()] { self->readLoop(); });
-}
-
-void Connection::waitReadable() {
-  if (read_waiting_ || socket_closed_) return;
-  read_waiting_ = true;
-  socket_->async_wait(asio::socket_base::wait_read,
-                      [self = shared_from_this()](const asio::error_code& ec) {
-                        self->read_waiting_ = false;
-                        if (ec || self->socket_closed_) return;
-                        self->readLoop();
-                      });
+  if (socket_closed_ || reading_) return;
+  reading_ = true;
+  // Asio tries the read at once and waits for readiness only when nothing is
+  // there; the completion runs as a separate handler, so a busy client does
+  // not starve the others on this thread.
+  socket_->async_read_some(asio::buffer(read_buffer_),
+                           [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
+                             self->reading_ = false;
+                             if (self->socket_closed_ || ec == asio::error::operation_aborted)
+                               return;
+                             if (ec) {
+                               self->closeNow(HP_SO_RECEIVE,
+                                              ec == asio::error::eof ? 0 : ec.value());
+                               return;
+                             }
+                             bool filled = n == self->read_buffer_.size();
+                             if (!self->consume(self->read_buffer_.data(), n)) return;
+                             if (filled && self->read_buffer_.size() < kReadBufferMax) {
+                               self->read_buffer_.resize(self->read_buffer_.size() * 2);
+                             }
+                             self->readLoop();
+                           });
 }
 
 bool Connection::consume(const char* data, std::size_t length) {
@@ -157,6 +213,16 @@ bool Connection::consume(const char* data, std::size_t length) {
     case RequestParser::Status::kMessageComplete:
       pending_input_.assign(data + result.consumed, length - result.consumed);
       setDeadline(Deadline::kResponse, server_->limits().response_timeout);
+      awaiting_ = true;
+      {
+        std::lock_guard lock(mutex_);
+        direct_write_allowed_ = out_.empty() && !write_waiting_;
+        has_pending_input_ = !pending_input_.empty();
+        responded_ = false;
+        responded_close_ = false;
+        resume_wanted_ = false;
+      }
+      if (pending_input_.empty()) awaitNextRequest();
       return false;
     case RequestParser::Status::kError:
       if (result.error_status == 0) {
@@ -240,6 +306,11 @@ void Connection::flush() {
 
 void Connection::afterResponse(bool close_after) {
   request_ready_.store(false, std::memory_order_release);
+  awaiting_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    direct_write_allowed_ = false;
+  }
   if (close_after) {
     startLinger();
     return;
@@ -262,22 +333,17 @@ void Connection::answerAndClose(int status_code) {
 
 void Connection::startLinger() {
   if (socket_closed_) return;
-  asio::error_code ec;
-  socket_->shutdown(asio::socket_base::shutdown_send, ec);
-  if (ec) {
+  // Closing with unread input would reset the connection and could destroy
+  // the answer before the client reads it. With nothing unread a close ends
+  // the connection cleanly; otherwise the sending side is shut and what the
+  // client still sends is read and dropped until it closes (or briefly).
+  int available = 0;
+  if (pending_input_.empty() && ::ioctl(fd_, FIONREAD, &available) == 0 && available == 0) {
     closeNow(HP_SO_CLOSE, 0);
     return;
   }
-  // Closing with unread input would reset the connection and could destroy
-  // the answer before the client reads it: wait (briefly) for the client's
-  // end instead, unless nothing more was sent.
-  if (pending_input_.empty()) {
-    int available = 0;
-    if (::ioctl(socket_->native_handle(), FIONREAD, &available) == 0 && available == 0) {
-      closeNow(HP_SO_CLOSE, 0);
-      return;
-    }
-  }
+  asio::error_code ec;
+  socket_->shutdown(asio::socket_base::shutdown_send, ec);
   pending_input_.clear();
   lingering_ = true;
   setDeadline(Deadline::kLinger, server_->limits().linger_timeout);
@@ -290,22 +356,26 @@ void Connection::closeNow(int operation, int error_code) {
   close_operation_ = operation;
   close_error_ = error_code;
   deadline_kind_ = Deadline::kNone;
+  awaiting_ = false;
   request_ready_.store(false, std::memory_order_release);
-  asio::error_code ignored;
-  socket_->close(ignored);
-  socket_.reset();
-  out_.clear();
-  pending_input_.clear();
-  thread_->live.erase(this);
   bool report_now = false;
   {
+    // Under the lock: a worker writing directly holds it while it uses the
+    // descriptor, and checks `closed_` first.
     std::lock_guard lock(mutex_);
     closed_ = true;
+    direct_write_allowed_ = false;
+    asio::error_code ignored;
+    socket_->close(ignored);
     if (pending_tasks_ == 0 && !close_scheduled_) {
       close_scheduled_ = true;
       report_now = true;
     }
   }
+  socket_.reset();
+  out_.clear();
+  pending_input_.clear();
+  thread_->live.erase(this);
   if (report_now) reportClose();
 }
 
@@ -317,6 +387,19 @@ void Connection::reportClose() {
   auto fn = server_->listener().on_close.load(std::memory_order_acquire);
   if (fn != nullptr) fn(server_->handle(), id_, close_operation_, close_error_);
   server_->removeConnection(id_);
+}
+
+void Connection::noticeDirectResponse() {
+  if (deadline_kind_ != Deadline::kResponse || socket_closed_) return;
+  std::lock_guard lock(mutex_);
+  // A worker answered directly and the client has sent nothing since: the
+  // connection is idle from now on.
+  if (responded_) {
+    deadline_kind_ = responded_close_ ? Deadline::kLinger : Deadline::kIdle;
+    deadline_ =
+        std::chrono::steady_clock::now() +
+        (responded_close_ ? server_->limits().linger_timeout : server_->limits().idle_timeout);
+  }
 }
 
 void Connection::checkDeadline(std::chrono::steady_clock::time_point now) {
@@ -462,6 +545,7 @@ void Server::sweep(NetThread& thread) {
   auto now = std::chrono::steady_clock::now();
   std::vector<std::shared_ptr<Connection>> due;
   for (Connection* c : thread.live) {
+    c->noticeDirectResponse();
     if (c->deadlineDue(now)) due.push_back(c->shared_from_this());
   }
   for (auto& c : due) c->checkDeadline(now);

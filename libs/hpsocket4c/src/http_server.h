@@ -76,6 +76,7 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   // Closes the socket; the close is reported now or after the last task.
   void closeNow(int operation, int error_code);
   // Checked by the thread's sweep.
+  void noticeDirectResponse();
   void checkDeadline(std::chrono::steady_clock::time_point now);
   bool deadlineDue(std::chrono::steady_clock::time_point now) const {
     return deadline_kind_ != Deadline::kNone && now >= deadline_;
@@ -95,7 +96,11 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   bool onMessageComplete() override;
 
   void readLoop();
-  void waitReadable();
+  // While a response is awaited: wait (without reading) for the next bytes,
+  // so that a response written directly by a worker needs no hand-back.
+  void awaitNextRequest();
+  // The response went out (written by a worker): go on with the next request.
+  void resumeAfterDirectResponse();
   // Feeds bytes to the parser; false when reading must stop (paused, closed).
   bool consume(const char* data, std::size_t length);
   void enqueue(Outgoing out);
@@ -119,7 +124,9 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   std::deque<Outgoing> out_;
   std::size_t out_offset_ = 0;
   bool write_waiting_ = false;
-  bool read_waiting_ = false;
+  bool reading_ = false;   // an asynchronous read is outstanding
+  bool awaiting_ = false;  // a complete request waits for its response
+  std::vector<char> read_buffer_;
   bool flushing_ = false;
   bool socket_closed_ = false;
   bool lingering_ = false;
@@ -134,7 +141,15 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   bool close_scheduled_ = false;  // the close report is under way
   bool orphaned_ = false;
   bool response_claimed_ = false;  // SendResponse accepted for the current request
+  // A worker may write the response itself: nothing else is queued for the
+  // socket. Set when the request completes.
+  bool direct_write_allowed_ = false;
+  bool has_pending_input_ = false;  // pipelined bytes wait behind the request
+  bool responded_ = false;          // a worker wrote the whole response
+  bool responded_close_ = false;    // ... and shut the sending side: close follows
+  bool resume_wanted_ = false;      // the next bytes arrived before the response
   int pending_tasks_ = 0;
+  const int fd_;
 };
 
 // One network thread: its event loop, its acceptor (a duplicate of the
@@ -146,7 +161,6 @@ struct NetThread {
   std::optional<asio::ip::tcp::acceptor> acceptor;
   asio::steady_timer sweep;
   std::unordered_set<Connection*> live;  // open sockets on this thread
-  std::vector<char> read_buffer = std::vector<char>(64 * 1024);
   std::thread thread;
   bool accept_paused = false;
 };

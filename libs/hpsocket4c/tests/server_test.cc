@@ -125,6 +125,28 @@ TEST(ServerHttp, PipelinedRequestsAreAnsweredInOrder) {
   EXPECT_EQ(h.messages.load(), 20);
 }
 
+TEST(ServerHttp, ARequestArrivingBeforeTheAnswerWaitsItsTurn) {
+  Harness h;
+  h.closeGate();
+  TestClient client(h.port);
+  ASSERT_TRUE(client.send(get("/first")));
+  ASSERT_TRUE(eventually([&] { return h.tasks_started.load() == 1; }));
+  ASSERT_TRUE(client.send(get("/second")));  // read by nobody until /first is answered
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(h.messages.load(), 1);
+  h.openGate();
+  auto first = client.read();
+  auto second = client.read();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->body, "M=GET P=/first Q=(none) H=(none) N=1 B=");
+  EXPECT_EQ(second->body, "M=GET P=/second Q=(none) H=(none) N=1 B=");
+  // And a third, sent after both answers, still gets its own.
+  ASSERT_TRUE(client.send(get("/third")));
+  auto third = client.read();
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->body, "M=GET P=/third Q=(none) H=(none) N=1 B=");
+}
+
 TEST(ServerHttp, Http10KeepAliveRules) {
   Harness h;
   {
