@@ -256,15 +256,15 @@ bool loadMainWindow(MainWindow& mainWindow) {
     g_object_unref(builder);
     return false;
   }
-  auto* window = GTK_WINDOW(gtk_builder_get_object(builder, "main_window"));
   auto* portBox = GTK_ENTRY(gtk_builder_get_object(builder, "port_box"));
   auto* statusLabel = GTK_LABEL(gtk_builder_get_object(builder, "status_label"));
-  auto* startButton = GTK_BUTTON(gtk_builder_get_object(builder, "start_button"));
-  mainWindow.window = window;
+  mainWindow.window = GTK_WINDOW(gtk_builder_get_object(builder, "main_window"));
   mainWindow.face = std::make_unique<GtkWindowFace>(portBox, statusLabel);
-  g_signal_connect(window, "realize", G_CALLBACK(onRealize), &mainWindow);
-  g_signal_connect(window, "destroy", G_CALLBACK(onDestroy), &mainWindow);
-  g_signal_connect(startButton, "clicked", G_CALLBACK(onStartButtonClicked), &mainWindow);
+  // The layout names the handlers of its events; these are they.
+  gtk_builder_add_callback_symbols(builder, "on_main_window_created", G_CALLBACK(onRealize),
+                                   "on_main_window_destroying", G_CALLBACK(onDestroy),
+                                   "on_start_clicked", G_CALLBACK(onStartButtonClicked), nullptr);
+  gtk_builder_connect_signals(builder, &mainWindow);
   // The builder's reference to the toplevel goes with it; GTK keeps
   // toplevels alive until they are destroyed.
   g_object_unref(builder);
