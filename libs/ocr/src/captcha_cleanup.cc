@@ -75,14 +75,8 @@ cv::Mat glyphEvidence(const cv::Mat& rgb, bool byColourDistance) {
   return evidence;
 }
 
-}  // namespace
-
-cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options) {
-  if (rgb.empty() || rgb.type() != CV_8UC3 || rgb.rows < 3 || rgb.cols < 3) return {};
-  cv::Mat work = rgb;
-  const double scale = std::clamp(kWorkHeight / rgb.rows, 1.0, kMaxUpscale);
-  if (scale > 1.0) cv::resize(rgb, work, cv::Size(), scale, scale, cv::INTER_CUBIC);
-
+// Glyph pixels (255) of `work` after the cleanup steps `options` ask for.
+cv::Mat glyphMask(const cv::Mat& work, const CleanupOptions& options) {
   cv::Mat evidence = glyphEvidence(work, options.byColourDistance);
   cv::medianBlur(evidence, evidence, 3);
   cv::Mat mask;
@@ -126,11 +120,33 @@ cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options) {
       for (int x = 0; x < mask.cols; ++x) out[x] = keep[label[x]] ? 255 : 0;
     }
   }
+  return mask;
+}
+
+}  // namespace
+
+cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options) {
+  if (rgb.empty() || rgb.type() != CV_8UC3 || rgb.rows < 3 || rgb.cols < 3) return {};
+  cv::Mat work = rgb;
+  const double scale = std::clamp(kWorkHeight / rgb.rows, 1.0, kMaxUpscale);
+  if (scale > 1.0) cv::resize(rgb, work, cv::Size(), scale, scale, cv::INTER_CUBIC);
+  const cv::Mat mask = glyphMask(work, options);
   if (cv::countNonZero(mask) == 0) return {};
   cv::Mat page = 255 - mask;
   cv::copyMakeBorder(page, page, kMarginPixels, kMarginPixels, kMarginPixels, kMarginPixels,
                      cv::BORDER_CONSTANT, cv::Scalar(255));
   return page;
+}
+
+cv::Rect glyphArea(const cv::Mat& rgb) {
+  const cv::Rect whole(0, 0, rgb.cols, rgb.rows);
+  if (rgb.empty() || rgb.type() != CV_8UC3 || rgb.rows < 3 || rgb.cols < 3) return whole;
+  const cv::Mat mask = glyphMask(rgb, {});
+  const cv::Rect glyphs = cv::boundingRect(mask);
+  if (glyphs.empty()) return whole;
+  const int pad = std::max(2, glyphs.height / 6);
+  return cv::Rect(glyphs.x - pad, glyphs.y - pad, glyphs.width + 2 * pad, glyphs.height + 2 * pad) &
+         whole;
 }
 
 }  // namespace libocr

@@ -24,6 +24,11 @@ struct CleanupOptions {
 // 255, with a white margin; empty when nothing glyph-like is left.
 cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options);
 
+// The part of `rgb` that holds the glyphs (with a small margin), found by
+// the same cleanup: pictures with wide empty margins read better cut to it.
+// The whole picture when nothing glyph-like is found.
+cv::Rect glyphArea(const cv::Mat& rgb);
+
 }  // namespace libocr
 
 #endif  // OCR_CAPTCHA_CLEANUP_H_

@@ -21,16 +21,18 @@ namespace {
 // The ways of reading an image, in order of preference: the first gives the
 // answer to a new image, the others only serve retries.
 enum class Stage {
-  kLearned,               // CTC reader: best reading of each length
+  kLearned,               // CTC reader: best reading and a few of other lengths
+  kLearnedCropped,        // CTC reader on the glyph area alone
   kCleanColourLine,       // Tesseract on glyphs separated by colour, lines removed
   kCleanDarkLine,         // ... separated by darkness
   kCleanColourKeepLines,  // ... thin strokes kept (light fonts)
   kCleanColourWord,       // colour separation, read as one word
   kRawLine,               // the picture as it is, gray
 };
-constexpr std::array kStages = {Stage::kLearned,         Stage::kCleanColourLine,
-                                Stage::kCleanDarkLine,   Stage::kCleanColourKeepLines,
-                                Stage::kCleanColourWord, Stage::kRawLine};
+constexpr std::array kStages = {
+    Stage::kLearned,       Stage::kLearnedCropped,       Stage::kCleanColourLine,
+    Stage::kCleanDarkLine, Stage::kCleanColourKeepLines, Stage::kCleanColourWord,
+    Stage::kRawLine};
 
 // OpenCV's worker pool is process-wide: with one engine per request thread
 // the request threads already use the cores, and the pool's threads would
@@ -65,6 +67,10 @@ std::string describeMissingTessdata() {
   }
   return "Tesseract language data " + path + " could not be loaded";
 }
+
+// How many readings of other lengths the learned reader offers for retries
+// before the other ways of reading get their turn.
+constexpr std::size_t kLearnedAlternatives = 2;
 
 }  // namespace
 
@@ -101,8 +107,9 @@ const std::string& Recogniser::recognise(const std::uint8_t* data, std::size_t l
 void Recogniser::startImage(const std::uint8_t* data, std::size_t length) {
   candidates_.clear();
   given_.clear();
-  nextStage_ = 0;
-  learnedBestLogProbability_ = 0.0;
+  stageDone_.assign(kStages.size(), false);
+  learnedBestLogProbability_ = -INFINITY;
+  tesseractConfidence_ = 0;
   rgb_.release();
   if (PixPtr pix = decodeImage(data, length)) rgb_ = pixToRgb(pix.get());
 }
@@ -115,22 +122,7 @@ std::string Recogniser::nextReading() {
     return std::any_of(given_.begin(), given_.end(),
                        [&](const std::string& g) { return g.size() == text.size(); });
   };
-  if (candidates_.empty() && nextStage_ == 0) {
-    runNextStage();  // the learned reader
-    const bool trusted = learned_ && !candidates_.empty() &&
-                         learnedBestLogProbability_ >= std::log(kLearnedTrustedProbability);
-    if (!trusted) {
-      // The line reader's reading goes before the learned ones.
-      const std::vector<std::string> learned = std::move(candidates_);
-      candidates_.clear();
-      runNextStage();
-      for (const std::string& r : learned) {
-        if (std::find(candidates_.begin(), candidates_.end(), r) == candidates_.end()) {
-          candidates_.push_back(r);
-        }
-      }
-    }
-  }
+  if (given_.empty() && candidates_.empty()) chooseFirstReading();
   // A retry means the reading had the wrong length for the caller, so a
   // reading of a new length is preferred; then any reading not yet given.
   for (const bool newLengthOnly : {true, false}) {
@@ -151,20 +143,63 @@ std::string Recogniser::nextReading() {
   return candidates_.front();
 }
 
+int stageIndex(Stage stage) {
+  return static_cast<int>(std::find(kStages.begin(), kStages.end(), stage) - kStages.begin());
+}
+
+void Recogniser::chooseFirstReading() {
+  runStage(stageIndex(Stage::kLearned));
+  const bool haveLearned = !candidates_.empty();
+  if (haveLearned && learnedBestLogProbability_ >= std::log(kLearnedSureProbability)) return;
+  const std::size_t learnedCount = candidates_.size();
+  runStage(stageIndex(Stage::kCleanColourLine));
+  if (candidates_.size() == learnedCount) return;  // Tesseract read nothing new
+  const bool preferTesseract = !haveLearned || tesseractConfidence_ >= kTesseractSureConfidence ||
+                               learnedBestLogProbability_ < std::log(kLearnedTrustedProbability);
+  if (preferTesseract) {
+    std::rotate(candidates_.begin(), candidates_.begin() + learnedCount,
+                candidates_.begin() + learnedCount + 1);
+  }
+}
+
 bool Recogniser::runNextStage() {
-  if (nextStage_ >= static_cast<int>(kStages.size())) return false;
-  const Stage stage = kStages[nextStage_++];
+  const auto next = std::find(stageDone_.begin(), stageDone_.end(), false);
+  if (next == stageDone_.end()) return false;
+  runStage(static_cast<int>(next - stageDone_.begin()));
+  return true;
+}
+
+void Recogniser::runStage(int index) {
+  if (index < 0 || index >= static_cast<int>(kStages.size()) || stageDone_[index]) return;
+  stageDone_[index] = true;
+  const Stage stage = kStages[index];
   std::vector<std::string> readings;
   auto readClean = [&](const CleanupOptions& options, TesseractReader::Layout layout) {
     const cv::Mat page = cleanCaptcha(rgb_, options);
-    if (!page.empty()) readings.push_back(tesseract_.read(page, layout));
+    if (page.empty()) return;
+    TesseractReader::Reading reading = tesseract_.read(page, layout);
+    if (stage == Stage::kCleanColourLine) tesseractConfidence_ = reading.confidence;
+    readings.push_back(std::move(reading.text));
   };
   switch (stage) {
     case Stage::kLearned:
       if (learned_) {
         const std::vector<ScoredReading> scored = learned_->read(rgb_);
         learnedBestLogProbability_ = scored.empty() ? -INFINITY : scored.front().logProbability;
-        for (const ScoredReading& r : scored) readings.push_back(keepCharset(r.text));
+        for (std::size_t i = 0; i < scored.size() && i <= kLearnedAlternatives; ++i) {
+          readings.push_back(keepCharset(scored[i].text));
+        }
+      }
+      break;
+    case Stage::kLearnedCropped:
+      if (learned_) {
+        const cv::Rect area = glyphArea(rgb_);
+        if (area.area() < rgb_.rows * rgb_.cols) {
+          const std::vector<ScoredReading> scored = learned_->read(rgb_(area).clone());
+          for (std::size_t i = 0; i < scored.size() && i <= kLearnedAlternatives; ++i) {
+            readings.push_back(keepCharset(scored[i].text));
+          }
+        }
       }
       break;
     case Stage::kCleanColourLine:
@@ -182,7 +217,7 @@ bool Recogniser::runNextStage() {
     case Stage::kRawLine: {
       cv::Mat gray;
       cv::cvtColor(rgb_, gray, cv::COLOR_RGB2GRAY);
-      readings.push_back(tesseract_.read(gray, TesseractReader::Layout::kSingleLine));
+      readings.push_back(tesseract_.read(gray, TesseractReader::Layout::kSingleLine).text);
       break;
     }
   }
@@ -191,7 +226,6 @@ bool Recogniser::runNextStage() {
       candidates_.push_back(std::move(r));
     }
   }
-  return true;
 }
 
 }  // namespace libocr

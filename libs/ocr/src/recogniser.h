@@ -26,9 +26,16 @@ namespace libocr {
 // starts afresh and gets the best reading again.
 inline constexpr std::chrono::milliseconds kRetryWindow{1000};
 
-// Below this probability of its best alignment the learned reader's reading
-// is not trusted as the first answer: the line reader's comes first then.
+// Choice of the first answer. The learned reader's reading is taken at
+// once when the probability of its best alignment reaches
+// kLearnedSureProbability. Otherwise Tesseract reads the cleaned picture
+// too, and its reading is taken instead when Tesseract is confident
+// (kTesseractSureConfidence, clean printed text that the learned reader,
+// trained on one generator's styles, may not know) or when the learned
+// reader is unsure (below kLearnedTrustedProbability).
+inline constexpr double kLearnedSureProbability = 0.9;
 inline constexpr double kLearnedTrustedProbability = 0.5;
+inline constexpr int kTesseractSureConfidence = 85;
 
 class Recogniser {
  public:
@@ -45,9 +52,13 @@ class Recogniser {
  private:
   void startImage(const std::uint8_t* data, std::size_t length);
   std::string nextReading();
-  // Adds the readings of the next way of reading the image to candidates_;
-  // false when every way has been tried.
+  // Puts the first answer at the front of candidates_.
+  void chooseFirstReading();
+  // Adds the readings of the next way of reading the image not yet tried to
+  // candidates_; false when every way has been tried.
   bool runNextStage();
+  // Adds the readings of way `stage` (an index into the list of ways).
+  void runStage(int stage);
 
   TesseractReader tesseract_;
   std::unique_ptr<LearnedReader> learned_;
@@ -60,8 +71,9 @@ class Recogniser {
   std::chrono::steady_clock::time_point lastCallEnd_;
   cv::Mat rgb_;
   std::vector<std::string> candidates_;  // in order of preference
-  int nextStage_ = 0;
+  std::vector<bool> stageDone_;
   double learnedBestLogProbability_ = 0.0;
+  int tesseractConfidence_ = 0;
   std::vector<std::string> given_;  // readings already returned for this image
   std::string result_;
 };

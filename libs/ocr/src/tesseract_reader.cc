@@ -62,7 +62,7 @@ TesseractReader::~TesseractReader() {
   if (api_) api_->End();
 }
 
-std::string TesseractReader::read(const cv::Mat& page, Layout layout) {
+TesseractReader::Reading TesseractReader::read(const cv::Mat& page, Layout layout) {
   if (!ready_ || page.empty() || page.type() != CV_8UC1) return {};
   switch (layout) {
     case Layout::kSingleLine:
@@ -80,8 +80,13 @@ std::string TesseractReader::read(const cv::Mat& page, Layout layout) {
   // about the missing one and matches the scale cleanCaptcha produces.
   api_->SetSourceResolution(300);
   std::unique_ptr<char[]> text(api_->GetUTF8Text());
+  Reading reading;
+  if (text) {
+    reading.text = keepCharset(text.get());
+    reading.confidence = api_->MeanTextConf();
+  }
   api_->Clear();
-  return text ? keepCharset(text.get()) : std::string();
+  return reading;
 }
 
 }  // namespace libocr

@@ -31,9 +31,13 @@ class TesseractReader {
   // False when the language data could not be loaded; read() then gives "".
   bool ready() const { return ready_; }
 
-  // Text in `page` (8-bit gray, dark glyphs on light), filtered to the
-  // captcha charset.
-  std::string read(const cv::Mat& page, Layout layout);
+  struct Reading {
+    std::string text;    // filtered to the captcha charset
+    int confidence = 0;  // Tesseract's mean word confidence, 0-100
+  };
+
+  // Text in `page` (8-bit gray, dark glyphs on light).
+  Reading read(const cv::Mat& page, Layout layout);
 
  private:
   std::unique_ptr<tesseract::TessBaseAPI> api_;
