@@ -173,7 +173,6 @@ class Program:
         self.process = subprocess.Popen([os.path.join(self.directory, "rez-udo-server")],
                                         stdout=self.output, stderr=subprocess.STDOUT,
                                         env=environment)
-        self.window = None
 
     def wait_for_window(self, name_regex="^" + TITLE + "$"):
         return wait_for("a window named " + name_regex,
