@@ -1,6 +1,7 @@
 // The engine through its two C entries: readings, retries and threads.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -85,6 +86,12 @@ TEST(Engine, RetriesGiveDistinctReadingsAndTheFirstReadingIsStable) {
   const std::string otherFirst = read(other);
   EXPECT_EQ(read(image), readings[0]);
   EXPECT_EQ(read(other), otherFirst);
+  // So does a pause longer than a retry takes: a later request for the
+  // same picture is a new question and gets the best reading again.
+  EXPECT_EQ(read(image), readings[0]);
+  EXPECT_NE(read(image), readings[0]);  // a retry
+  std::this_thread::sleep_for(kRetryWindow + std::chrono::milliseconds(200));
+  EXPECT_EQ(read(image), readings[0]);
   // So does a fresh thread, which has never seen the image.
   std::string onOtherThread;
   std::thread([&] { onOtherThread = read(image); }).join();
