@@ -121,11 +121,10 @@ TEST_F(ServiceTest, RequestThatCannotBeQueuedIsAnswered503) {
   const int port = freePort();
   Text error;
   ASSERT_TRUE(startService(Text(), port, error));
-  // No pool to queue on: every submit fails.
-  const ThreadPoolBinding pool = g_workerPool;
-  g_workerPool = ThreadPoolBinding();
+  // A stopped pool refuses every task.
+  ASSERT_TRUE(g_workerPool.stopPool());
   const std::string answer = exchange(port, "/vexo/?code=QUJD&length=3");
-  g_workerPool = pool;
+  ASSERT_TRUE(g_workerPool.startPool(0, 0, HP_TRP_WAIT_FOR, 0));
   EXPECT_EQ(answer.rfind(std::string("HTTP/1.1 503 Service Unavailable\r\n") + kHeaders, 0), 0u)
       << answer;
   EXPECT_NE(answer.find("Content-Length: 0\r\n"), std::string::npos) << answer;
