@@ -20,6 +20,8 @@ constexpr double kMaxUpscale = 4.0;
 constexpr int kMarginPixels = 12;
 // Diameter of the line-removing opening relative to the stroke depth (the
 // upper-quartile distance of glyph pixels to the background).
+// Backgrounds darker than this (0-255 luma) hold light glyphs.
+constexpr int kDarkLuma = 110;
 constexpr double kLineOpeningToDepth = 1.2;
 
 // Median colour of the outermost rows and columns: captchas leave a margin
@@ -48,6 +50,8 @@ cv::Vec3b borderMedian(const cv::Mat& rgb) {
   return median;
 }
 
+int luma(const cv::Vec3b& rgb) { return (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000; }
+
 // Per pixel, how far it is from the background: the largest channel
 // difference (coloured glyphs on a tinted ground) or the luma difference.
 cv::Mat glyphEvidence(const cv::Mat& rgb, bool byColourDistance) {
@@ -63,10 +67,8 @@ cv::Mat glyphEvidence(const cv::Mat& rgb, bool byColourDistance) {
   } else {
     cv::Mat gray;
     cv::cvtColor(rgb, gray, cv::COLOR_RGB2GRAY);
-    const int backgroundLuma =
-        (299 * background[0] + 587 * background[1] + 114 * background[2]) / 1000;
     // Dark glyphs on light ground, or light glyphs on dark ground.
-    if (backgroundLuma >= 128) {
+    if (luma(background) >= kDarkLuma) {
       evidence = 255 - gray;
     } else {
       evidence = gray;
@@ -136,6 +138,11 @@ cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options) {
   cv::copyMakeBorder(page, page, kMarginPixels, kMarginPixels, kMarginPixels, kMarginPixels,
                      cv::BORDER_CONSTANT, cv::Scalar(255));
   return page;
+}
+
+bool hasDarkBackground(const cv::Mat& rgb) {
+  if (rgb.empty() || rgb.type() != CV_8UC3) return false;
+  return luma(borderMedian(rgb)) < kDarkLuma;
 }
 
 cv::Rect glyphArea(const cv::Mat& rgb) {

@@ -29,6 +29,10 @@ cv::Mat cleanCaptcha(const cv::Mat& rgb, const CleanupOptions& options);
 // The whole picture when nothing glyph-like is found.
 cv::Rect glyphArea(const cv::Mat& rgb);
 
+// True when the picture's background (the median colour of its border) is
+// dark, i.e. the glyphs are probably light on dark.
+bool hasDarkBackground(const cv::Mat& rgb);
+
 }  // namespace libocr
 
 #endif  // OCR_CAPTCHA_CLEANUP_H_

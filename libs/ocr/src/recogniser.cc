@@ -184,7 +184,9 @@ void Recogniser::runStage(int index) {
   switch (stage) {
     case Stage::kLearned:
       if (learned_) {
-        const std::vector<ScoredReading> scored = learned_->read(rgb_);
+        // The model was trained almost only on dark glyphs on light ground.
+        const cv::Mat picture = hasDarkBackground(rgb_) ? cv::Mat(255 - rgb_) : rgb_;
+        const std::vector<ScoredReading> scored = learned_->read(picture);
         learnedBestLogProbability_ = scored.empty() ? -INFINITY : scored.front().logProbability;
         for (std::size_t i = 0; i < scored.size() && i <= kLearnedAlternatives; ++i) {
           readings.push_back(keepCharset(scored[i].text));
@@ -195,7 +197,9 @@ void Recogniser::runStage(int index) {
       if (learned_) {
         const cv::Rect area = glyphArea(rgb_);
         if (area.area() < rgb_.rows * rgb_.cols) {
-          const std::vector<ScoredReading> scored = learned_->read(rgb_(area).clone());
+          cv::Mat cropped = rgb_(area).clone();
+          if (hasDarkBackground(cropped)) cropped = 255 - cropped;
+          const std::vector<ScoredReading> scored = learned_->read(cropped);
           for (std::size_t i = 0; i < scored.size() && i <= kLearnedAlternatives; ++i) {
             readings.push_back(keepCharset(scored[i].text));
           }

@@ -39,6 +39,9 @@ TEST(Engine, ReadsCleanText) {
   for (const std::string text : {"K7P2", "HX4W9", "m3b8ta"}) {
     EXPECT_EQ(read(textPng(text)), text);
   }
+  // Light glyphs on a dark ground as well.
+  const cv::Mat inverted = 255 - testing::renderText("HX4W9");
+  EXPECT_EQ(read(testing::encode(inverted, 3)), "HX4W9");
 }
 
 TEST(Engine, InitPreparesTheThreadAndReportsMissingPieces) {
