@@ -110,6 +110,7 @@ void Recogniser::startImage(const std::uint8_t* data, std::size_t length) {
   stageDone_.assign(kStages.size(), false);
   learnedBestLogProbability_ = -INFINITY;
   tesseractConfidence_ = 0;
+  tesseractReading_.clear();
   rgb_.release();
   if (PixPtr pix = decodeImage(data, length)) rgb_ = pixToRgb(pix.get());
 }
@@ -151,14 +152,12 @@ void Recogniser::chooseFirstReading() {
   runStage(stageIndex(Stage::kLearned));
   const bool haveLearned = !candidates_.empty();
   if (haveLearned && learnedBestLogProbability_ >= std::log(kLearnedSureProbability)) return;
-  const std::size_t learnedCount = candidates_.size();
   runStage(stageIndex(Stage::kCleanColourLine));
-  if (candidates_.size() == learnedCount) return;  // Tesseract read nothing new
   const bool preferTesseract = !haveLearned || tesseractConfidence_ >= kTesseractSureConfidence ||
                                learnedBestLogProbability_ < std::log(kLearnedTrustedProbability);
-  if (preferTesseract) {
-    std::rotate(candidates_.begin(), candidates_.begin() + learnedCount,
-                candidates_.begin() + learnedCount + 1);
+  const auto tesseract = std::find(candidates_.begin(), candidates_.end(), tesseractReading_);
+  if (preferTesseract && !tesseractReading_.empty() && tesseract != candidates_.end()) {
+    std::rotate(candidates_.begin(), tesseract, tesseract + 1);
   }
 }
 
@@ -178,7 +177,10 @@ void Recogniser::runStage(int index) {
     const cv::Mat page = cleanCaptcha(rgb_, options);
     if (page.empty()) return;
     TesseractReader::Reading reading = tesseract_.read(page, layout);
-    if (stage == Stage::kCleanColourLine) tesseractConfidence_ = reading.confidence;
+    if (stage == Stage::kCleanColourLine) {
+      tesseractConfidence_ = reading.confidence;
+      tesseractReading_ = reading.text;
+    }
     readings.push_back(std::move(reading.text));
   };
   switch (stage) {

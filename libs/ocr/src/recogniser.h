@@ -74,6 +74,7 @@ class Recogniser {
   std::vector<bool> stageDone_;
   double learnedBestLogProbability_ = 0.0;
   int tesseractConfidence_ = 0;
+  std::string tesseractReading_;    // of the cleaned picture, read as a line
   std::vector<std::string> given_;  // readings already returned for this image
   std::string result_;
 };
