@@ -214,6 +214,15 @@ HPSOCKET_API HP_BOOL HP_HttpServer_GetHeader(HP_HttpServer server, HP_CONNID con
 HPSOCKET_API HP_BOOL HP_HttpServer_GetAllHeaders(HP_HttpServer server, HP_CONNID conn,
                                                  THeader* headers, uint32_t* count);
 
+/* The value of the cookie `name` (matched exactly) from the request's "Cookie"
+ * headers into *value; false when absent. */
+HPSOCKET_API HP_BOOL HP_HttpServer_GetCookie(HP_HttpServer server, HP_CONNID conn, const char* name,
+                                             const char** value);
+/* The request's cookies as name and value pairs, in order, by the two-call
+ * protocol of HP_HttpServer_GetAllHeaders. */
+HPSOCKET_API HP_BOOL HP_HttpServer_GetAllCookies(HP_HttpServer server, HP_CONNID conn,
+                                                 THeader* cookies, uint32_t* count);
+
 /* Sends the one response to the connection's current complete request, from
  * any thread, as one write: "HTTP/1.1", the status line, the caller's headers
  * in the caller's order, "Content-Length" unless the caller gave one (or a

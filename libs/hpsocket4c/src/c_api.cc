@@ -62,6 +62,27 @@ VisibleRequest visibleRequest(HP_HttpServer server, HP_CONNID conn) {
   return result;
 }
 
+// The two-call protocol: too small an array (or none) reports the count and
+// fails; a big enough one is filled. No request: count 0, failure.
+HP_BOOL fillPairs(const std::vector<std::pair<std::string, std::string>>* pairs, THeader* out,
+                  uint32_t* count) {
+  if (pairs == nullptr) {
+    *count = 0;
+    return false;
+  }
+  auto needed = static_cast<uint32_t>(pairs->size());
+  if (out == nullptr || *count < needed) {
+    *count = needed;
+    return false;
+  }
+  for (uint32_t i = 0; i < needed; ++i) {
+    out[i].name = (*pairs)[i].first.c_str();
+    out[i].value = (*pairs)[i].second.c_str();
+  }
+  *count = needed;
+  return true;
+}
+
 Listener* listenerOf(HP_HttpServerListener handle) {
   return handle == nullptr ? nullptr : reinterpret_cast<ListenerBox*>(handle)->listener.get();
 }
@@ -268,22 +289,27 @@ HP_BOOL HP_HttpServer_GetAllHeaders(HP_HttpServer server, HP_CONNID conn, THeade
                                     uint32_t* count) {
   if (count == nullptr) return false;
   auto request = hpsocket4c::visibleRequest(server, conn);
-  if (request.head == nullptr) {
-    *count = 0;
-    return false;
-  }
-  const auto& all = request.head->headers;
-  auto needed = static_cast<uint32_t>(all.size());
-  if (headers == nullptr || *count < needed) {
-    *count = needed;
-    return false;
-  }
-  for (uint32_t i = 0; i < needed; ++i) {
-    headers[i].name = all[i].first.c_str();
-    headers[i].value = all[i].second.c_str();
-  }
-  *count = needed;
+  return hpsocket4c::fillPairs(request.head == nullptr ? nullptr : &request.head->headers, headers,
+                               count);
+}
+
+HP_BOOL HP_HttpServer_GetCookie(HP_HttpServer server, HP_CONNID conn, const char* name,
+                                const char** value) {
+  if (name == nullptr || value == nullptr) return false;
+  auto request = hpsocket4c::visibleRequest(server, conn);
+  if (request.head == nullptr) return false;
+  const std::string* found = request.head->findCookie(name);
+  if (found == nullptr) return false;
+  *value = found->c_str();
   return true;
+}
+
+HP_BOOL HP_HttpServer_GetAllCookies(HP_HttpServer server, HP_CONNID conn, THeader* cookies,
+                                    uint32_t* count) {
+  if (count == nullptr) return false;
+  auto request = hpsocket4c::visibleRequest(server, conn);
+  return hpsocket4c::fillPairs(request.head == nullptr ? nullptr : &request.head->cookies, cookies,
+                               count);
 }
 
 HP_BOOL HP_HttpServer_SendResponse(HP_HttpServer server, HP_CONNID conn, int status_code,

@@ -22,6 +22,7 @@ void RequestHead::clear() {
   target.clear();
   url.clear();
   headers.clear();
+  cookies.clear();
   http_major = 1;
   http_minor = 1;
   keep_alive = true;
@@ -36,6 +37,40 @@ const std::string* RequestHead::findHeader(const char* name) const {
   }
   return nullptr;
 }
+
+const std::string* RequestHead::findCookie(const char* name) const {
+  for (const auto& [cookie, value] : cookies) {
+    if (cookie == name) return &value;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// "a=1; b=2" -> (a, 1), (b, 2); an item without "=" is a name with an
+// empty value.
+void splitCookies(const std::string& header,
+                  std::vector<std::pair<std::string, std::string>>& cookies) {
+  std::size_t pos = 0;
+  while (pos < header.size()) {
+    std::size_t end = header.find(';', pos);
+    if (end == std::string::npos) end = header.size();
+    std::size_t first = header.find_first_not_of(" \t", pos);
+    if (first != std::string::npos && first < end) {
+      std::size_t last = header.find_last_not_of(" \t", end - 1);
+      std::string item = header.substr(first, last - first + 1);
+      std::size_t equals = item.find('=');
+      if (equals == std::string::npos) {
+        cookies.emplace_back(item, std::string());
+      } else {
+        cookies.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+      }
+    }
+    pos = end + 1;
+  }
+}
+
+}  // namespace
 
 const llhttp_settings_t* RequestParser::settings() {
   static const llhttp_settings_t kSettings = [] {
@@ -168,6 +203,9 @@ int RequestParser::onHeadersComplete(llhttp_t* p) {
   head.upgrade = p->upgrade != 0 || p->method == HTTP_CONNECT;
   head.keep_alive = llhttp_should_keep_alive(p) != 0 && !head.upgrade;
   splitUrl(head.target, head.url);
+  for (const auto& [field, value] : head.headers) {
+    if (strcasecmp(field.c_str(), "Cookie") == 0) splitCookies(value, head.cookies);
+  }
   bool has_body =
       (p->flags & F_CHUNKED) != 0 || ((p->flags & F_CONTENT_LENGTH) != 0 && p->content_length > 0);
   if ((p->flags & F_CONTENT_LENGTH) != 0 && p->content_length > rp->limits_->max_body_size) {

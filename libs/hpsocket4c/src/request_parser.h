@@ -31,6 +31,8 @@ struct RequestHead {
   std::string target;  // the request target exactly as received
   UrlFields url;
   std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
+  // Name and value of each cookie of the "Cookie" headers, in order.
+  std::vector<std::pair<std::string, std::string>> cookies;
   int http_major = 1;
   int http_minor = 1;
   bool keep_alive = true;        // the connection may carry a further request
@@ -41,6 +43,8 @@ struct RequestHead {
   void clear();
   // First value of the header `name`, compared case-insensitively.
   const std::string* findHeader(const char* name) const;
+  // Value of the first cookie called exactly `name`.
+  const std::string* findCookie(const char* name) const;
 };
 
 class RequestEvents {

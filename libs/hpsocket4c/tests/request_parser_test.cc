@@ -119,6 +119,22 @@ TEST(RequestParser, HeadFacts) {
   }
 }
 
+TEST(RequestParser, CookiesOfEveryCookieHeader) {
+  Limits limits;
+  Recorder recorder;
+  RequestParser parser(&recorder, &limits);
+  recorder.parser = &parser;
+  std::string request =
+      "GET / HTTP/1.1\r\nCookie: a=1; b = 2 ;flag\r\nX: y\r\ncookie: c=x=y\r\n\r\n";
+  ASSERT_EQ(parser.feed(request.data(), request.size()).status,
+            RequestParser::Status::kMessageComplete);
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(parser.head().cookies, (Pairs{{"a", "1"}, {"b ", " 2"}, {"flag", ""}, {"c", "x=y"}}));
+  ASSERT_NE(parser.head().findCookie("c"), nullptr);
+  EXPECT_EQ(*parser.head().findCookie("c"), "x=y");
+  EXPECT_EQ(parser.head().findCookie("A"), nullptr);
+}
+
 TEST(RequestParser, LimitsAndMalformedInput) {
   Limits limits;
   limits.max_url_length = 50;

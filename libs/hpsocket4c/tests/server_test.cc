@@ -87,13 +87,13 @@ TEST(ServerHttp, KeepAliveAnswersEachRequestWithTheRawUrlFields) {
   TestClient client(h.port);
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(client.send(get("/vexo/?code=a%2Bb+c&length=" + std::to_string(i),
-                                "X-Echo: hello\r\nCookie: k=v\r\n")));
+                                "X-Echo: hello\r\nCookie: k=v; other=1\r\n")));
     auto r = client.read();
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     EXPECT_EQ(r->reason, "OK");
-    EXPECT_EQ(r->body,
-              "M=GET P=/vexo/ Q=code=a%2Bb+c&length=" + std::to_string(i) + " H=hello N=3 B=");
+    EXPECT_EQ(r->body, "M=GET P=/vexo/ Q=code=a%2Bb+c&length=" + std::to_string(i) +
+                           " H=hello N=3 B= C=v/2");
     EXPECT_EQ(r->header["content-length"], std::to_string(r->body.size()));
     EXPECT_EQ(r->header.count("connection"), 0u);
     // Caller's headers first, in the caller's order.

@@ -121,6 +121,12 @@ void answerTask(TSocketTask* task) {
   HP_HttpServer_GetHeader(server, conn, "x-echo", &echo);
   std::string answer = "M=" + method + " P=" + path + " Q=" + query + " H=" + text(echo) +
                        " N=" + std::to_string(count) + " B=" + body;
+  const char* cookie = nullptr;
+  if (HP_HttpServer_GetCookie(server, conn, "k", &cookie)) {
+    uint32_t cookies = 0;
+    HP_HttpServer_GetAllCookies(server, conn, nullptr, &cookies);
+    answer += " C=" + std::string(cookie) + "/" + std::to_string(cookies);
+  }
   int status = 200;
   std::string status_text = queryValue(query, "text");
   if (std::string code = queryValue(query, "status"); !code.empty()) {
