@@ -234,10 +234,12 @@ HPSOCKET_API HP_BOOL HP_HttpServer_GetAllCookies(HP_HttpServer server, HP_CONNID
  * "400 Bad Request"; a NULL or empty status text becomes the code's standard
  * reason phrase. Header entries with a NULL or empty name, or with CR or LF in
  * them, are dropped; a NULL value is sent empty. Returns true when the
- * response has been queued; false when the connection is unknown or gone, no
- * complete request awaits an answer, or it was already answered. The data is
- * copied: the caller's buffers may be reused at once. After the response has
- * gone out the connection parses its next (possibly already buffered) request. */
+ * response has been written to the socket or queued for writing (what the
+ * socket does not take at once is written by the network thread); false when
+ * the connection is unknown or gone, the write failed, no complete request
+ * awaits an answer, or it was already answered. The data is copied: the
+ * caller's buffers may be reused at once. After the response has gone out the
+ * connection parses its next (possibly already buffered) request. */
 HPSOCKET_API HP_BOOL HP_HttpServer_SendResponse(HP_HttpServer server, HP_CONNID conn,
                                                 int status_code, const char* status_text,
                                                 const THeader* headers, int header_count,
