@@ -214,6 +214,9 @@ def main():
     ap.add_argument("--out", default=HERE)
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--val-seed", type=int, default=99, help="seed of the tuning set")
+    ap.add_argument("--init", help="start from these weights (a .pt of an earlier stage)")
+    ap.add_argument("--stop-at", type=int, default=0,
+                    help="end after this many steps of the --steps schedule")
     ap.add_argument("--eval", nargs="*", help="only measure the saved model on these sets")
     args = ap.parse_args()
     torch.set_num_threads(args.threads)
@@ -231,6 +234,9 @@ def main():
             print(f"{folder}: {acc * 100:.1f} % exact of {len(items)} ({ms:.1f} ms/image batched)")
         return
 
+    if args.init:
+        model.load_state_dict(torch.load(args.init))
+    stop = args.stop_at or args.steps
     print(f"parameters: {sum(p.numel() for p in model.parameters())}", flush=True)
     val = []
     for d in captcha_gen.DIFFICULTIES:
@@ -256,16 +262,16 @@ def main():
         running = loss.item() if running is None else 0.98 * running + 0.02 * loss.item()
         if step % 50 == 0:
             print(f"step {step} loss {running:.3f} {time.time() - start:.0f}s", flush=True)
-        if step % 500 == 0 or step == 250 or step == args.steps:
+        if step % 250 == 0 or step == stop:
             accs = {d: accuracy(model, [(im, t) for dd, im, t in val if dd == d])
                     for d in captcha_gen.DIFFICULTIES}
             print("tuning set: " + " ".join(f"{d} {a * 100:.1f}%" for d, a in accs.items()),
                   flush=True)
             torch.save(model.state_dict(), weights)
             export(model, args.out)
-        if step >= args.steps:
+        if step >= stop:
             break
-    print(f"trained {args.steps} steps in {time.time() - start:.0f}s", flush=True)
+    print(f"trained {stop} steps in {time.time() - start:.0f}s", flush=True)
 
 
 if __name__ == "__main__":
