@@ -92,6 +92,7 @@ const std::string& Recogniser::recognise(const std::uint8_t* data, std::size_t l
                                            : std::hash<std::string_view>{}(std::string_view(
                                                  reinterpret_cast<const char*>(data), length));
   const bool retry = haveImage_ && hash == imageHash_ && length == imageLength_ &&
+                     given_.size() < kCallsPerRequest &&
                      std::chrono::steady_clock::now() - lastCallEnd_ <= kRetryWindow;
   if (!retry) {
     startImage(data, length);

@@ -21,10 +21,13 @@ namespace libocr {
 
 // A call with the same image bytes within this time of the previous call's
 // end, on the same thread, counts as a retry of that call. The server
-// retries at once, so the window only needs to outlast scheduling delays on
-// a loaded machine; a separate request for the same image that comes later
-// starts afresh and gets the best reading again.
-inline constexpr std::chrono::milliseconds kRetryWindow{1000};
+// retries at once (microseconds later), so the window only needs to outlast
+// scheduling delays on a loaded machine; a separate request for the same
+// image that comes later starts afresh and gets the best reading again.
+inline constexpr std::chrono::milliseconds kRetryWindow{250};
+// The server makes at most this many calls for one request: the call after
+// them is a new request, also when it comes at once.
+inline constexpr std::size_t kCallsPerRequest = 4;
 
 // Choice of the first answer. The learned reader's reading is taken at
 // once when the probability of its best alignment reaches
