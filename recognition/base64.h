@@ -3,9 +3,10 @@
 // base64Decode never rejects its input: spaces (20 hex and the full-width A1
 // A1) and CR LF pairs are dropped first, a character outside the alphabet ends
 // its group of four early, a position past the end reads as the value 0, and
-// only the last group's surplus bytes are cut. Clients rely on these exact
-// results (a short last group without "=" still gives three bytes, so "QUI"
-// is 41 42 00), so they are intended, not lenient parsing to be tightened.
+// only the last group's surplus bytes are cut. These exact results are
+// intended (a short last group without "=" still gives three bytes, so "QUI"
+// is 41 42 00): the engine gets what the service has always given it, so do
+// not tighten the parsing.
 // Stateless; safe on any number of threads at once.
 #ifndef REZ_RECOGNITION_BASE64_H_
 #define REZ_RECOGNITION_BASE64_H_

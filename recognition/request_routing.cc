@@ -86,9 +86,9 @@ Text recogniseImage(const ByteBuffer& image) {
 Text handleRecognitionRequest(const Text& path, const Text& method, const Text& query,
                               const HeaderList& /*headers*/, const Text& /*body*/,
                               const Text& /*cookie*/, int& statusCode, Text& /*statusText*/) {
-  // Rejections leave the caller's status code (0) alone on purpose: the
-  // network library sends such a response as 400 Bad Request with the
-  // message as its body, which is what clients of this service expect.
+  // Rejections leave the caller's status code (0) alone on purpose, as the
+  // service has always answered them: the network library sends the code 0
+  // as 400 Bad Request, with the message as the body.
   if (compareText(path, Text(kResourcePath)) != 0) return Text(kNotFoundAnswer);
   if (compareText(method, Text(kMethod)) != 0) return Text(kUseGetAnswer);
   // Plain substring tests from the first byte: "qrcode=" passes too.
