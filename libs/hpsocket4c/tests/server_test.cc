@@ -401,17 +401,19 @@ TEST(ServerLifecycle, StopWaitsForQueuedTasksWhoseSendsThenFail) {
     ASSERT_TRUE(clients.back()->send(get("/q")));
   }
   ASSERT_TRUE(eventually([&] { return h.messages.load() == 5; }));
+  // The tasks go on only once every client has seen its connection closed.
+  std::atomic<int> seen_closed{0};
   std::thread opener([&] {
-    std::this_thread::sleep_for(200ms);
+    for (auto& client : clients) seen_closed += client->closedByServer() ? 1 : 0;
     h.openGate();
   });
   EXPECT_TRUE(h.stop());
   opener.join();
+  EXPECT_EQ(seen_closed.load(), 5);
   // Every close was reported, each after its task, and nothing after the stop.
   EXPECT_EQ(h.tasks_finished.load(), 5);
   EXPECT_EQ(h.closes.load(), 5);
   EXPECT_EQ(h.sends_failed.load(), 5);
-  for (auto& client : clients) EXPECT_TRUE(client->closedByServer());
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(h.violations.load(), 0);
 }
