@@ -101,22 +101,19 @@ std::string executablePath() {
 
 namespace {
 std::atomic<EventPump> g_eventPump{nullptr};
-std::mutex g_windowThreadMutex;
-std::thread::id g_windowThread;
+// Read by every processEvents call on every worker thread: atomic, no lock.
+std::atomic<std::thread::id> g_windowThread{std::thread::id()};
 std::atomic<FatalPresenter> g_fatalPresenter{nullptr};
 }  // namespace
 
 void installEventPump(EventPump pump) {
-  {
-    std::lock_guard<std::mutex> lock(g_windowThreadMutex);
-    g_windowThread = pump != nullptr ? std::this_thread::get_id() : std::thread::id();
-  }
+  g_windowThread.store(pump != nullptr ? std::this_thread::get_id() : std::thread::id());
   g_eventPump.store(pump);
 }
 
 bool onWindowThread() {
-  std::lock_guard<std::mutex> lock(g_windowThreadMutex);
-  return g_windowThread != std::thread::id() && g_windowThread == std::this_thread::get_id();
+  const std::thread::id windowThread = g_windowThread.load();
+  return windowThread != std::thread::id() && windowThread == std::this_thread::get_id();
 }
 
 void pumpEventsIfWindowThread() {

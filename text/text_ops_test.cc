@@ -186,3 +186,32 @@ TEST(Environment, LibraryDirectoryGetsATrailingSlash) {
 }
 
 }  // namespace
+
+namespace {
+
+// The exact searches take a fast path (memchr and word-wide boundary walks);
+// the case-insensitive ones keep the plain character walk. Over bytes that
+// hold no letter both must agree, so random texts of digits and lead bytes
+// compare the two, lone lead bytes and second-byte traps included.
+TEST(FindText, FastExactSearchAgreesWithThePlainWalk) {
+  const char alphabet[] = {'1', '2', '3', '\xB1', '\xD6', '\x81'};
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  auto randomText = [&](size_t maxLength) {
+    std::string bytes(next() % (maxLength + 1), '1');
+    for (char& c : bytes) c = alphabet[next() % sizeof alphabet];
+    return Text(std::string_view(bytes));
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const Text text = randomText(40);
+    const Text sought = randomText(3);
+    std::optional<int> start;
+    if (next() % 2 == 0) start = static_cast<int>(next() % 45) - 2;
+    SCOPED_TRACE(i);
+    ASSERT_EQ(findText(text, sought, start, false), findText(text, sought, start, true));
+    ASSERT_EQ(findTextReverse(text, sought, start, false),
+              findTextReverse(text, sought, start, true));
+  }
+}
+
+}  // namespace
