@@ -53,6 +53,16 @@ int ThreadPoolBinding::copySocketTask(const SocketTask* task, SocketTask* destin
   return 1;
 }
 
+// The answer's UTF-8 bytes. ASCII is the same bytes in code page 936 and in
+// UTF-8, so the usual answer ("code:" and the engine's letters) skips the two
+// conversions; any other answer goes the ordinary way.
+static ByteBuffer answerToUtf8(const Text& answer) {
+  for (unsigned char c : answer.bytes()) {
+    if (c >= 0x80) return textToUtf8Bytes(answer);
+  }
+  return ByteBuffer(answer.c_str(), answer.length());
+}
+
 En_HP_HandleResult onAccept(ServerHandle sender, ConnectionId connection, uintptr_t clientSocket) {
   // The header belongs to the connection from now on; onClose releases it.
   MemoryBlock block;
@@ -131,5 +141,5 @@ void processRequestTask(SocketTask* task) {
   // goes out with code 0 and no text, which the library sends as
   // "400 Bad Request"; clients have always read the answer from the body.
   g_server.sendResponse(sender, connection, statusCode, statusText, g_responseHeaders,
-                        textToUtf8Bytes(answer));
+                        answerToUtf8(answer));
 }
