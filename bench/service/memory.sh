@@ -13,10 +13,12 @@ BUILD=${1:-$HERE/../../build}
 TOTAL=${2:-200000}
 FIRST=${3:-2000}
 PORT=${PORT:-18170}
+# The client may come from another build (a sanitizer build without bench/).
+CLIENT=${CLIENT:-$BUILD/bin/hpsocket4c_memory_client}
 source "$HERE/program_dir.sh"
 trap 'stop_service > /dev/null || true' EXIT
 
 start_service instant "$PORT"
-"$BUILD/bin/hpsocket4c_memory_client" --port "$PORT" --pid "$SERVICE_PID" --total "$TOTAL" \
+"$CLIENT" --port "$PORT" --pid "$SERVICE_PID" --total "$TOTAL" \
   --first "$FIRST" --threads 4
 stop_service

@@ -12,12 +12,14 @@ BUILD=${1:-$HERE/../../build}
 SECONDS_TO_RUN=${2:-30}
 THREADS=${3:-8}
 PORT=${PORT:-18160}
+# The client may come from another build (a sanitizer build without bench/).
+CLIENT=${CLIENT:-$BUILD/bin/service_robustness_client}
 source "$HERE/program_dir.sh"
 trap 'stop_service > /dev/null || true' EXIT
 
 start_service hex "$PORT"
 status=0
-"$BUILD/bin/service_robustness_client" --port "$PORT" --pid "$SERVICE_PID" \
+"$CLIENT" --port "$PORT" --pid "$SERVICE_PID" \
   --seconds "$SECONDS_TO_RUN" --threads "$THREADS" || status=$?
 stop_service || status=$?
 exit "$status"
