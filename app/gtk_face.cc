@@ -275,7 +275,10 @@ bool loadMainWindow(MainWindow& mainWindow) {
 
 int runGtkFace(int argc, char** argv) {
   if (!gtk_init_check(&argc, &argv)) {
-    std::fprintf(stderr, "rez-udo-server: cannot open the display\n");
+    const char* display = gdk_get_display_arg_name();
+    if (display == nullptr) display = g_getenv("DISPLAY");
+    std::fprintf(stderr, "rez-udo-server: cannot open the display %s\n",
+                 display != nullptr ? display : "(none)");
     return 1;
   }
   platform::installEventPump(&pumpGtkEvents);

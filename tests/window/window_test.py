@@ -77,6 +77,16 @@ def port_accepts(port):
         return False
 
 
+def x_server_log():
+    """What the X server wrote (xvfb-run -e), to explain a display that
+    cannot be opened."""
+    path = os.environ.get("REZ_XVFB_LOG")
+    if not path or not os.path.exists(path):
+        return "(no log)"
+    with open(path, errors="replace") as log:
+        return log.read()[-2000:] + "\nDISPLAY=" + os.environ.get("DISPLAY", "")
+
+
 def xdotool(*args):
     return subprocess.run(["xdotool", *map(str, args)], check=True, capture_output=True,
                           text=True).stdout
@@ -180,8 +190,8 @@ class Program:
 
     def check_running(self):
         if self.process.poll() is not None:
-            raise AssertionError("the program ended with status %d:\n%s" %
-                                 (self.process.returncode, self.log()))
+            raise AssertionError("the program ended with status %d:\n%s\nX server: %s" %
+                                 (self.process.returncode, self.log(), x_server_log()))
         return True
 
     def log(self):
