@@ -18,21 +18,17 @@
 namespace libocr {
 namespace {
 
-// The ways of reading an image, in order of preference: the first gives the
-// answer to a new image, the others only serve retries.
+// Further ways of reading an image, tried in this order only for retries
+// once the learned reader's readings and Tesseract's line reading of the
+// cleaned picture have been given.
 enum class Stage {
-  kLearned,               // CTC reader: best reading and a few of other lengths
-  kLearnedCropped,        // CTC reader on the glyph area alone
-  kCleanColourLine,       // Tesseract on glyphs separated by colour, lines removed
-  kCleanDarkLine,         // ... separated by darkness
-  kCleanColourKeepLines,  // ... thin strokes kept (light fonts)
-  kCleanColourWord,       // colour separation, read as one word
+  kCleanDarkLine,         // glyphs separated by darkness, read as a line
+  kCleanColourKeepLines,  // separated by colour, thin strokes kept (light fonts)
+  kCleanColourWord,       // separated by colour, read as one word
   kRawLine,               // the picture as it is, gray
 };
-constexpr std::array kStages = {
-    Stage::kLearned,       Stage::kLearnedCropped,       Stage::kCleanColourLine,
-    Stage::kCleanDarkLine, Stage::kCleanColourKeepLines, Stage::kCleanColourWord,
-    Stage::kRawLine};
+constexpr std::array kStages = {Stage::kCleanDarkLine, Stage::kCleanColourKeepLines,
+                                Stage::kCleanColourWord, Stage::kRawLine};
 
 // OpenCV's worker pool is process-wide: with one engine per request thread
 // the request threads already use the cores, and the pool's threads would
@@ -68,9 +64,11 @@ std::string describeMissingTessdata() {
   return "Tesseract language data " + path + " could not be loaded";
 }
 
-// How many readings of other lengths the learned reader offers for retries
-// before the other ways of reading get their turn.
-constexpr std::size_t kLearnedAlternatives = 2;
+// The picture as the learned reader wants it: trained almost only on dark
+// glyphs on light ground, it gets light-on-dark pictures inverted.
+cv::Mat forLearnedReader(const cv::Mat& rgb) {
+  return hasDarkBackground(rgb) ? cv::Mat(255 - rgb) : rgb;
+}
 
 }  // namespace
 
@@ -108,8 +106,9 @@ const std::string& Recogniser::recognise(const std::uint8_t* data, std::size_t l
 void Recogniser::startImage(const std::uint8_t* data, std::size_t length) {
   candidates_.clear();
   given_.clear();
-  stageDone_.assign(kStages.size(), false);
-  learnedBestLogProbability_ = -INFINITY;
+  nextStage_ = 0;
+  tesseractLineDone_ = false;
+  tesseractSlot_ = 0;
   tesseractConfidence_ = 0;
   tesseractReading_.clear();
   rgb_.release();
@@ -145,73 +144,82 @@ std::string Recogniser::nextReading() {
   return candidates_.front();
 }
 
-int stageIndex(Stage stage) {
-  return static_cast<int>(std::find(kStages.begin(), kStages.end(), stage) - kStages.begin());
+void Recogniser::chooseFirstReading() {
+  // The learned reader reads the whole picture and the glyph area alone;
+  // the more confident of the two readings leads (measured: slightly
+  // better than either alone), the other follows it in the retries.
+  std::vector<ScoredReading> whole, cropped;
+  if (learned_) {
+    whole = learned_->read(forLearnedReader(rgb_));
+    const cv::Rect area = glyphArea(rgb_);
+    if (area.area() < rgb_.rows * rgb_.cols) {
+      cropped = learned_->read(forLearnedReader(rgb_(area).clone()));
+    }
+  }
+  auto bestOf = [](const std::vector<ScoredReading>& r) {
+    return r.empty() ? -INFINITY : r.front().logProbability;
+  };
+  if (bestOf(cropped) > bestOf(whole)) std::swap(whole, cropped);
+  const std::vector<ScoredReading>& primary = whole;
+  const std::vector<ScoredReading>& secondary = cropped;
+
+  const bool learnedSure = bestOf(primary) >= std::log(kLearnedSureProbability);
+  if (!learnedSure) readTesseractLine();
+  const bool tesseractFirst = !tesseractReading_.empty() &&
+                              (primary.empty() || tesseractConfidence_ >= kTesseractSureConfidence);
+
+  // Retry order, chosen by measurement on the generator's tuning sets: the
+  // learned reader's next length, Tesseract, the other learned reading,
+  // then further lengths.
+  auto add = [&](const std::vector<ScoredReading>& r, std::size_t i) {
+    if (i < r.size()) addCandidate(keepCharset(r[i].text));
+  };
+  if (tesseractFirst) addCandidate(tesseractReading_);
+  add(primary, 0);
+  add(primary, 1);
+  tesseractSlot_ = candidates_.size();
+  if (!learnedSure) addCandidate(tesseractReading_);
+  add(secondary, 0);
+  add(primary, 2);
+  add(secondary, 1);
+  add(primary, 3);
 }
 
-void Recogniser::chooseFirstReading() {
-  runStage(stageIndex(Stage::kLearned));
-  const bool haveLearned = !candidates_.empty();
-  if (haveLearned && learnedBestLogProbability_ >= std::log(kLearnedSureProbability)) return;
-  runStage(stageIndex(Stage::kCleanColourLine));
-  const bool preferTesseract = !haveLearned || tesseractConfidence_ >= kTesseractSureConfidence ||
-                               learnedBestLogProbability_ < std::log(kLearnedTrustedProbability);
-  const auto tesseract = std::find(candidates_.begin(), candidates_.end(), tesseractReading_);
-  if (preferTesseract && !tesseractReading_.empty() && tesseract != candidates_.end()) {
-    std::rotate(candidates_.begin(), tesseract, tesseract + 1);
+void Recogniser::readTesseractLine() {
+  if (tesseractLineDone_) return;
+  tesseractLineDone_ = true;
+  const cv::Mat page = cleanCaptcha(rgb_, {});
+  if (page.empty()) return;
+  const TesseractReader::Reading reading =
+      tesseract_.read(page, TesseractReader::Layout::kSingleLine);
+  tesseractReading_ = reading.text;
+  tesseractConfidence_ = reading.confidence;
+}
+
+void Recogniser::addCandidate(std::string text, std::size_t position) {
+  if (text.empty() ||
+      std::find(candidates_.begin(), candidates_.end(), text) != candidates_.end()) {
+    return;
   }
+  position = std::min(position, candidates_.size());
+  candidates_.insert(candidates_.begin() + static_cast<std::ptrdiff_t>(position), std::move(text));
 }
 
 bool Recogniser::runNextStage() {
-  const auto next = std::find(stageDone_.begin(), stageDone_.end(), false);
-  if (next == stageDone_.end()) return false;
-  runStage(static_cast<int>(next - stageDone_.begin()));
-  return true;
-}
-
-void Recogniser::runStage(int index) {
-  if (index < 0 || index >= static_cast<int>(kStages.size()) || stageDone_[index]) return;
-  stageDone_[index] = true;
-  const Stage stage = kStages[index];
-  std::vector<std::string> readings;
+  if (!tesseractLineDone_) {
+    // The learned reader was sure of the first reading, so Tesseract has
+    // not read the picture yet: its reading takes the place kept for it.
+    readTesseractLine();
+    addCandidate(tesseractReading_, tesseractSlot_);
+    return true;
+  }
+  if (nextStage_ >= kStages.size()) return false;
+  std::string reading;
   auto readClean = [&](const CleanupOptions& options, TesseractReader::Layout layout) {
     const cv::Mat page = cleanCaptcha(rgb_, options);
-    if (page.empty()) return;
-    TesseractReader::Reading reading = tesseract_.read(page, layout);
-    if (stage == Stage::kCleanColourLine) {
-      tesseractConfidence_ = reading.confidence;
-      tesseractReading_ = reading.text;
-    }
-    readings.push_back(std::move(reading.text));
+    if (!page.empty()) reading = tesseract_.read(page, layout).text;
   };
-  switch (stage) {
-    case Stage::kLearned:
-      if (learned_) {
-        // The model was trained almost only on dark glyphs on light ground.
-        const cv::Mat picture = hasDarkBackground(rgb_) ? cv::Mat(255 - rgb_) : rgb_;
-        const std::vector<ScoredReading> scored = learned_->read(picture);
-        learnedBestLogProbability_ = scored.empty() ? -INFINITY : scored.front().logProbability;
-        for (std::size_t i = 0; i < scored.size() && i <= kLearnedAlternatives; ++i) {
-          readings.push_back(keepCharset(scored[i].text));
-        }
-      }
-      break;
-    case Stage::kLearnedCropped:
-      if (learned_) {
-        const cv::Rect area = glyphArea(rgb_);
-        if (area.area() < rgb_.rows * rgb_.cols) {
-          cv::Mat cropped = rgb_(area).clone();
-          if (hasDarkBackground(cropped)) cropped = 255 - cropped;
-          const std::vector<ScoredReading> scored = learned_->read(cropped);
-          for (std::size_t i = 0; i < scored.size() && i <= kLearnedAlternatives; ++i) {
-            readings.push_back(keepCharset(scored[i].text));
-          }
-        }
-      }
-      break;
-    case Stage::kCleanColourLine:
-      readClean({}, TesseractReader::Layout::kSingleLine);
-      break;
+  switch (kStages[nextStage_++]) {
     case Stage::kCleanDarkLine:
       readClean({.byColourDistance = false}, TesseractReader::Layout::kSingleLine);
       break;
@@ -224,15 +232,12 @@ void Recogniser::runStage(int index) {
     case Stage::kRawLine: {
       cv::Mat gray;
       cv::cvtColor(rgb_, gray, cv::COLOR_RGB2GRAY);
-      readings.push_back(tesseract_.read(gray, TesseractReader::Layout::kSingleLine).text);
+      reading = tesseract_.read(gray, TesseractReader::Layout::kSingleLine).text;
       break;
     }
   }
-  for (std::string& r : readings) {
-    if (!r.empty() && std::find(candidates_.begin(), candidates_.end(), r) == candidates_.end()) {
-      candidates_.push_back(std::move(r));
-    }
-  }
+  addCandidate(std::move(reading));
+  return true;
 }
 
 }  // namespace libocr

@@ -32,12 +32,12 @@ inline constexpr std::size_t kCallsPerRequest = 4;
 // Choice of the first answer. The learned reader's reading is taken at
 // once when the probability of its best alignment reaches
 // kLearnedSureProbability. Otherwise Tesseract reads the cleaned picture
-// too, and its reading is taken instead when Tesseract is confident
-// (kTesseractSureConfidence, clean printed text that the learned reader,
-// trained on one generator's styles, may not know) or when the learned
-// reader is unsure (below kLearnedTrustedProbability).
+// too, and its reading is taken instead when Tesseract is confident: clean
+// printed text, which the learned reader, trained on one generator's
+// styles, may not know. (Measured on the generator's tuning sets: taking
+// Tesseract's reading whenever the learned reader is merely unsure loses
+// accuracy, even with a weak model.)
 inline constexpr double kLearnedSureProbability = 0.9;
-inline constexpr double kLearnedTrustedProbability = 0.5;
 inline constexpr int kTesseractSureConfidence = 85;
 
 class Recogniser {
@@ -55,13 +55,17 @@ class Recogniser {
  private:
   void startImage(const std::uint8_t* data, std::size_t length);
   std::string nextReading();
-  // Puts the first answer at the front of candidates_.
+  // Fills candidates_ with the first answer and the retry readings that
+  // come with it.
   void chooseFirstReading();
-  // Adds the readings of the next way of reading the image not yet tried to
-  // candidates_; false when every way has been tried.
+  // Tesseract's reading of the cleaned picture as a line, once per image.
+  void readTesseractLine();
+  // Inserts `text` at `position` (default: the end) unless it is empty or
+  // already there.
+  void addCandidate(std::string text, std::size_t position = SIZE_MAX);
+  // Adds the reading of the next way of reading the image not yet tried;
+  // false when every way has been tried.
   bool runNextStage();
-  // Adds the readings of way `stage` (an index into the list of ways).
-  void runStage(int stage);
 
   TesseractReader tesseract_;
   std::unique_ptr<LearnedReader> learned_;
@@ -74,8 +78,9 @@ class Recogniser {
   std::chrono::steady_clock::time_point lastCallEnd_;
   cv::Mat rgb_;
   std::vector<std::string> candidates_;  // in order of preference
-  std::vector<bool> stageDone_;
-  double learnedBestLogProbability_ = 0.0;
+  std::size_t nextStage_ = 0;
+  bool tesseractLineDone_ = false;
+  std::size_t tesseractSlot_ = 0;  // where a late Tesseract reading goes
   int tesseractConfidence_ = 0;
   std::string tesseractReading_;    // of the cleaned picture, read as a line
   std::vector<std::string> given_;  // readings already returned for this image
