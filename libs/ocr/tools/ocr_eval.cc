@@ -2,8 +2,10 @@
 // labels.tsv of "file<TAB>text" lines, as bench/captcha/generate.py writes).
 // For every folder it prints the exact-match accuracy of one ocr() call and
 // of up to four calls stopping at the first reading of the label's length
-// (what the server does with length=), the median milliseconds of one call,
-// and images per second with one and with two threads.
+// (what the server does with length=), the median milliseconds of one call
+// (wall clock and the calling thread's processor time, which is the latency
+// on an idle machine), and images per second with one and with two threads
+// (with the processor time per image: it rises when the threads contend).
 //
 //   ocr_eval [--lib build/bin/libocr.so] [--examples N] DIR...
 #include <dlfcn.h>
@@ -43,6 +45,12 @@ std::vector<Sample> loadFolder(const std::string& dir) {
     if (!s.bytes.empty()) samples.push_back(std::move(s));
   }
   return samples;
+}
+
+double threadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
 }
 
 double processCpuSeconds() {
@@ -100,20 +108,23 @@ int main(int argc, char** argv) {
     return 1;
   }
   init();
-  std::printf("%-24s %6s %8s %8s %8s %9s %9s %11s\n", "set", "images", "1 call", "4 tries",
-              "ms/img", "img/s x1", "img/s x2", "cpu ms x1/x2");
+  std::printf("%-10s %6s %8s %8s %7s %7s %9s %9s %13s\n", "set", "images", "1 call", "4 tries",
+              "ms/img", "cpu ms", "img/s x1", "img/s x2", "cpu ms x1/x2");
   for (const std::string& dir : dirs) {
     const std::vector<Sample> samples = loadFolder(dir);
     if (samples.empty()) continue;
     int firstRight = 0, triesRight = 0;
     std::vector<double> ms;
+    std::vector<double> cpu;  // the same call's processor time: its latency on an idle machine
     std::vector<std::string> misread;
     for (const Sample& s : samples) {
+      const double cpuStart = threadCpuMs();
       const auto start = std::chrono::steady_clock::now();
       std::string first = ocr(s.bytes.data(), static_cast<int>(s.bytes.size()));
       ms.push_back(
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
               .count());
+      cpu.push_back(threadCpuMs() - cpuStart);
       firstRight += first == s.label;
       std::string answer = first;
       std::string seen = first;
@@ -128,16 +139,17 @@ int main(int argc, char** argv) {
       }
     }
     std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
+    std::nth_element(cpu.begin(), cpu.begin() + cpu.size() / 2, cpu.end());
     double singleCpu = 0, twinCpu = 0;
     const double single = imagesPerSecond(ocr, samples, 1, &singleCpu);
     const double twin = imagesPerSecond(ocr, samples, 2, &twinCpu);
     std::string name = dir;
     while (name.size() > 1 && name.back() == '/') name.pop_back();
     name = name.substr(name.rfind('/') + 1);
-    std::printf("%-24s %6zu %7.1f%% %7.1f%% %8.1f %9.1f %9.1f %5.1f/%-5.1f\n", name.c_str(),
+    std::printf("%-10s %6zu %7.1f%% %7.1f%% %7.1f %7.1f %9.1f %9.1f %6.1f/%-6.1f\n", name.c_str(),
                 samples.size(), 100.0 * firstRight / samples.size(),
-                100.0 * triesRight / samples.size(), ms[ms.size() / 2], single, twin, singleCpu,
-                twinCpu);
+                100.0 * triesRight / samples.size(), ms[ms.size() / 2], cpu[cpu.size() / 2], single,
+                twin, singleCpu, twinCpu);
     for (const std::string& m : misread) std::printf("    %s\n", m.c_str());
   }
   return 0;
