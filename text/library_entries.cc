@@ -95,17 +95,29 @@ std::atomic<void (*)()> g_fatalExitRoutine{nullptr};
 void setFatalExitRoutine(void (*routine)()) { g_fatalExitRoutine.store(routine); }
 
 void reportFatalError(const Text& message, int code, int routine, int line) {
-  // Every fault shows its own box; the thread that raised it waits there.
+  // A fault raised while this thread is already in the fatal path (building
+  // or showing its box, or in the exit routine, e.g. an allocation failing
+  // there or an entry the exit routine calls) ends the process at once: the
+  // first fault's report is the one that counts, and going round again would
+  // recurse or wait on this thread's own lock.
+  thread_local bool inFatalPath = false;
+  if (inFatalPath) _exit(255);
+  inFatalPath = true;
+  // Every fault shows its own box; the thread that raised it waits there
+  // while the other threads go on (a second fault on another thread shows
+  // its box too).
   platform::presentFatalText(composeFatalText(message, code, routine, line).bytes());
   // The first fault past its box ends the process; any later one waits here
-  // until the process has gone.
+  // until the process has gone. The lock is never released.
   static std::mutex ending;
   ending.lock();
   if (auto exitRoutine = g_fatalExitRoutine.exchange(nullptr)) exitRoutine();
   std::fflush(nullptr);
-  // _exit, not exit: other threads (network, workers) may still be running
-  // inside the loaded libraries, so neither static destructors nor dlclose
-  // may run under them. The system releases the modules with the process.
+  // _exit, not exit, and no releaseLibraryEntries: other threads (network,
+  // workers) may still be running inside the loaded libraries, so neither
+  // static destructors (which would free what they use) nor dlclose (which
+  // would unmap the code they run) may happen under them. The system
+  // releases the modules with the process.
   _exit(255);
 }
 

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "platform/environment.h"
 #include "text/text_ops.h"
 
 namespace {
@@ -18,20 +20,57 @@ std::string copyDirectory(const char* name) {
   return std::string(REZ_ENTRY_LIBRARIES) + "/" + name;
 }
 
+// The system's texts are code-page-936 bytes; the tests write them readably
+// and convert them, which also checks the hex literals of the code.
+std::string gbk(const char8_t* utf8) {
+  return platform::convertCodePage(reinterpret_cast<const char*>(utf8), "UTF-8", "CP936");
+}
+
 TEST(FatalText, ComposedPieceByPiece) {
-  // 运行时出错! / 错误代码： / 错误信息：
-  const std::string head = "\xd4\xcb\xd0\xd0\xca\xb1\xb3\xf6\xb4\xed\x21\r\n";
-  EXPECT_EQ(composeFatalText(Text(), 0, 0, 0).bytes(), head + "\r\n0, 0\r\n");
-  EXPECT_EQ(composeFatalText("boom", 0, 7, 12).bytes(),
-            head +
-                "\r\n\xb4\xed\xce\xf3\xd0\xc5\xcf\xa2\xa3\xba"
-                "boom\r\n\r\n7, 12\r\n");
-  EXPECT_EQ(composeFatalText("m", 6, 1, 2).bytes(),
-            head +
-                "\r\n\xb4\xed\xce\xf3\xb4\xfa\xc2\xeb\xa3\xba"
-                "6\r\n" +
-                "\r\n\xb4\xed\xce\xf3\xd0\xc5\xcf\xa2\xa3\xba"
-                "m\r\n\r\n1, 2\r\n");
+  struct Case {
+    const char8_t* message;
+    int code, routine, line;
+    const char8_t* box;
+  };
+  const Case cases[] = {
+      {u8"", 0, 0, 0, u8"运行时出错!\r\n\r\n0, 0\r\n"},
+      {u8"boom", 0, 7, 12, u8"运行时出错!\r\n\r\n错误信息：boom\r\n\r\n7, 12\r\n"},
+      {u8"调用DLL命令后发现堆栈错误", 6, 1, 2,
+       u8"运行时出错!\r\n\r\n错误代码：6\r\n\r\n错误信息：调用DLL命令后发现堆栈错误\r\n\r\n1, "
+       u8"2\r\n"},
+      {u8"", -1, -3, 0, u8"运行时出错!\r\n\r\n错误代码：-1\r\n\r\n-3, 0\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(reinterpret_cast<const char*>(c.box));
+    EXPECT_EQ(composeFatalText(Text(gbk(c.message)), c.code, c.routine, c.line).bytes(),
+              gbk(c.box));
+  }
+}
+
+// Runs entry_search_probe, which lives in a directory of its own beside a
+// libocr.so answering 4; "plain" (a libocr.so answering 5 and a
+// libentry_plain.so answering 6) is on the system's search path only.
+std::string probeAnswer(const std::string& libraryDirectory, const char* library) {
+  const std::string command = "LD_LIBRARY_PATH='" + copyDirectory("plain") + "' '" +
+                              copyDirectory("program") + "/entry_search_probe' '" +
+                              libraryDirectory + "' " + library + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "popen failed";
+  std::string output;
+  char chunk[256];
+  while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+  pclose(pipe);
+  return output;
+}
+
+TEST(LibraryEntries, SearchOrderLibraryThenProgramDirectoryThenSystemSearch) {
+  EXPECT_EQ(probeAnswer(copyDirectory("library"), "libocr.so"), "1\n");
+  EXPECT_EQ(probeAnswer(copyDirectory("library") + "/", "libocr.so"), "1\n");
+  // An empty library directory, or one without the library, is passed over.
+  EXPECT_EQ(probeAnswer("", "libocr.so"), "4\n");
+  EXPECT_EQ(probeAnswer("/nonexistent", "libocr.so"), "4\n");
+  // Only the system's search finds this one.
+  EXPECT_EQ(probeAnswer("", "libentry_plain.so"), "6\n");
 }
 
 TEST(LibraryEntries, LibraryDirectoryIsSearchedFirst) {
@@ -92,6 +131,47 @@ TEST(LibraryEntriesDeathTest, AFaultOnAnotherThreadEndsTheProcessToo) {
       },
       testing::ExitedWithCode(255), "不能求余数于零");
 }
+
+TEST(LibraryEntriesDeathTest, AFaultInTheExitRoutineEndsTheProcessWithoutASecondBox) {
+  EXPECT_EXIT(
+      {
+        setFatalExitRoutine([] {
+          fprintf(stderr, "exit routine ran\n");
+          modulo(1, 0);
+        });
+        intDivide(1, 0);
+      },
+      // Nothing after the routine's line: the second fault showed no box.
+      testing::ExitedWithCode(255), "不能整除于零(.|\n)*exit routine ran\n$");
+}
+
+TEST(LibraryEntriesDeathTest, TwoFaultsAtOnceEndTheProcessOnce) {
+  setFatalExitRoutine(nullptr);
+  EXPECT_EXIT(
+      {
+        setFatalExitRoutine([] { fprintf(stderr, "exit routine ran\n"); });
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 4; ++i) threads.emplace_back([] { intDivide(1, 0); });
+        for (auto& t : threads) t.join();
+      },
+      testing::ExitedWithCode(255), "^([^x]*不能整除于零[^x]*)+exit routine ran\n[^x]*$");
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(LibraryEntriesDeathTest, OperatorNewThatCannotGetMemoryIsFatal) {
+  // The test program links the program's operator new (left out of the
+  // sanitizer builds).
+  EXPECT_EXIT(
+      {
+        volatile size_t huge = size_t{1} << 62;
+        char* volatile p = new char[huge];
+        p[0] = 1;
+      },
+      testing::ExitedWithCode(255), "分配 4611686018427387904 字节内存失败!");
+  char* p = new (std::nothrow) char[size_t{1} << 62];
+  EXPECT_EQ(p, nullptr);
+}
+#endif
 
 TEST(LibraryEntriesDeathTest, AllocationFailureNamesTheBytes) {
   EXPECT_EXIT(reportAllocationFailure(123456), testing::ExitedWithCode(255),
