@@ -34,6 +34,7 @@ sed -e "s|@PREFIX@|$PREFIX|g" -e "s|@PORT@|$NGINX_PORT|g" -e "s|@WORKERS@|$THREA
   "$HERE/nginx.conf.in" > "$PREFIX/nginx.conf"
 nginx -p "$PREFIX" -c "$PREFIX/nginx.conf" > "$PREFIX/nginx.out" 2>&1 &
 sleep 1
+kill -0 "$OUR_PID" 2>/dev/null || { echo "benchmark server did not start (port in use?)" >&2; exit 1; }
 for port in "$OUR_PORT" "$NGINX_PORT"; do
   curl -sf "http://127.0.0.1:$port/vexo/" > /dev/null || { echo "server on $port not answering" >&2; exit 1; }
 done
