@@ -23,6 +23,33 @@ inline std::string keepCharset(std::string_view text) {
   return kept;
 }
 
+// Captchas keep one letter case throughout (or are read without regard to
+// case), and a few letters look the same in both cases apart from size:
+// c k m o p s u v w x z. A reading in which only such letters break the
+// majority case gets them in the majority case ("R9KmTU" becomes "R9KMTU");
+// any other mixture, and a tie, is left as read.
+inline std::string unifyAmbiguousCase(std::string text) {
+  constexpr std::string_view kSameShape = "ckmopsuvwxz";
+  int upper = 0, lower = 0;
+  for (char c : text) {
+    upper += c >= 'A' && c <= 'Z';
+    lower += c >= 'a' && c <= 'z';
+  }
+  if (upper == 0 || lower == 0 || upper == lower) return text;
+  const bool toUpper = upper > lower;
+  for (char c : text) {
+    const bool minority = toUpper ? (c >= 'a' && c <= 'z') : (c >= 'A' && c <= 'Z');
+    if (minority && kSameShape.find(static_cast<char>(c | 0x20)) == std::string_view::npos) {
+      return text;
+    }
+  }
+  for (char& c : text) {
+    if (toUpper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (!toUpper && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 }  // namespace libocr
 
 #endif  // OCR_CHARSET_H_

@@ -67,7 +67,10 @@ std::string describeMissingTessdata() {
 // The picture as the learned reader wants it: trained almost only on dark
 // glyphs on light ground, it gets light-on-dark pictures inverted.
 cv::Mat forLearnedReader(const cv::Mat& rgb) {
-  return hasDarkBackground(rgb) ? cv::Mat(255 - rgb) : rgb;
+  if (!hasDarkBackground(rgb)) return rgb;
+  cv::Mat inverted;
+  cv::bitwise_not(rgb, inverted);  // all three channels (255 - rgb would touch only the first)
+  return inverted;
 }
 
 }  // namespace
@@ -197,6 +200,7 @@ void Recogniser::readTesseractLine() {
 }
 
 void Recogniser::addCandidate(std::string text, std::size_t position) {
+  text = unifyAmbiguousCase(std::move(text));
   if (text.empty() ||
       std::find(candidates_.begin(), candidates_.end(), text) != candidates_.end()) {
     return;

@@ -40,7 +40,8 @@ TEST(Engine, ReadsCleanText) {
     EXPECT_EQ(read(textPng(text)), text);
   }
   // Light glyphs on a dark ground as well.
-  const cv::Mat inverted = 255 - testing::renderText("HX4W9");
+  cv::Mat inverted;
+  cv::bitwise_not(testing::renderText("HX4W9"), inverted);
   EXPECT_EQ(read(testing::encode(inverted, 3)), "HX4W9");
 }
 
