@@ -118,8 +118,8 @@ int findLastExact(std::string_view t, std::string_view s, size_t window) {
   return found;
 }
 
-// The text's bytes as a Text without re-scanning for zeros (the bytes of a
-// Text never hold one).
+// Bytes built from the bytes of Texts (which never hold a zero) as a Text; the
+// constructor's cut at a first zero byte is then a no-op.
 Text fromBytes(std::string bytes) { return Text(std::string_view(bytes)); }
 
 }  // namespace
