@@ -8,6 +8,10 @@
 // call of an entry at once both get the same address. The modules loaded for
 // entries are released at exit.
 //
+// No stack check follows an entry call: every entry has C linkage and its
+// prototype is fixed at build time (decltype of the declaration), so the
+// caller and the function cannot disagree about the arguments.
+//
 // Calling an entry: `entry::HP_Server_Start(server, "0.0.0.0", port)`,
 // `entry::ocr(data, length)`: the entries bear the functions' own names.
 #ifndef REZ_TEXT_LIBRARY_ENTRIES_H_
