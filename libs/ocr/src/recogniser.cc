@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <mutex>
@@ -168,8 +169,19 @@ void Recogniser::chooseFirstReading() {
 
   const bool learnedSure = bestOf(primary) >= std::log(kLearnedSureProbability);
   if (!learnedSure) readTesseractLine();
-  const bool tesseractFirst = !tesseractReading_.empty() &&
-                              (primary.empty() || tesseractConfidence_ >= kTesseractSureConfidence);
+  // When the two readers differ only in letter case, the learned reader's
+  // case is kept: it sees the whole captcha's case, Tesseract guesses per
+  // glyph (measured: a confident Tesseract is wrong mostly in case).
+  auto sameIgnoringCase = [](const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return std::tolower(static_cast<unsigned char>(x)) ==
+                    std::tolower(static_cast<unsigned char>(y));
+           });
+  };
+  const bool tesseractFirst =
+      !tesseractReading_.empty() &&
+      (primary.empty() || (tesseractConfidence_ >= kTesseractSureConfidence &&
+                           !sameIgnoringCase(tesseractReading_, primary.front().text)));
 
   // Retry order, chosen by measurement on the generator's tuning sets: the
   // learned reader's next length, Tesseract, the other learned reading,
