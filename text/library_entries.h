@@ -81,7 +81,9 @@ REZ_HPSOCKET_ENTRIES(REZ_DECLARE_ENTRY)
 #undef REZ_DECLARE_ENTRY
 }  // namespace entry
 
-// Releases every module loaded for an entry and clears the table (at exit).
+// Releases every module loaded for an entry, once (a second call releases
+// nothing). Entries keep their addresses, so it is called at exit only, after
+// the exit routine, when no entry is called again.
 void releaseLibraryEntries();
 
 // The fatal report: composes the box text ("运行时出错!" ...), shows it (the
