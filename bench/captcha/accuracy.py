@@ -104,6 +104,7 @@ class Server:
     def __init__(self, url=None, program=None):
         self.proc = None
         if url is None:
+            program = os.path.abspath(program)
             port = free_port()
             self.proc = subprocess.Popen([program, "--headless", "--port", str(port)],
                                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
@@ -239,11 +240,14 @@ def main():
                                                           "captcha_reader.onnx"))
     ap.add_argument("--tesseract-limit", type=int, default=0,
                     help="measure plain Tesseract on the first N images only (0 = all)")
+    ap.add_argument("--limit", type=int, default=0, help="use the first N images only (0 = all)")
     ap.add_argument("--skip", default="", help="comma-separated readers to leave out")
     ap.add_argument("--out", help="folder for misread examples")
     ap.add_argument("--keep", type=int, default=6, help="misreadings kept per reader")
     args = ap.parse_args()
     items = load_labels(args.folder)
+    if args.limit:
+        items = items[:args.limit]
     skip = set(filter(None, args.skip.split(",")))
     rows, notes = [], []
 
@@ -258,7 +262,7 @@ def main():
             try:
                 server = Server(args.server_url, args.server)
                 rows.append(measure("server", server, items, args.folder, args.out, args.keep))
-            except RuntimeError as e:
+            except (RuntimeError, OSError) as e:
                 notes.append(f"server: skipped, {e}")
             finally:
                 if server:
