@@ -152,14 +152,18 @@ bool decodeJpegInto(const std::uint8_t* data, std::size_t length, Pix** pix) {
   jpeg_read_header(&info, TRUE);
   if (!sizeAcceptable(info.image_width, info.image_height))
     jpegFail(reinterpret_cast<j_common_ptr>(&info));
-  info.out_color_space = JCS_RGB;  // also for gray and CMYK/YCCK files
+  // Gray and YCbCr files come out as RGB; CMYK and YCCK ones (Adobe's
+  // inverted CMYK) as CMYK, turned into RGB below as Leptonica does.
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_start_decompress(&info);
-  if (info.output_components != 3) jpegFail(reinterpret_cast<j_common_ptr>(&info));
+  const int components = cmyk ? 4 : 3;
+  if (info.output_components != components) jpegFail(reinterpret_cast<j_common_ptr>(&info));
   *pix = pixCreate(static_cast<l_int32>(info.output_width),
                    static_cast<l_int32>(info.output_height), 32);
   if (*pix == nullptr) jpegFail(reinterpret_cast<j_common_ptr>(&info));
   JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                             info.output_width * 3, 1);
+                                             info.output_width * components, 1);
   l_uint32* out = pixGetData(*pix);
   const l_int32 wordsPerLine = pixGetWpl(*pix);
   while (info.output_scanline < info.output_height) {
@@ -167,9 +171,14 @@ bool decodeJpegInto(const std::uint8_t* data, std::size_t length, Pix** pix) {
     jpeg_read_scanlines(&info, row, 1);
     l_uint32* line = out + static_cast<std::ptrdiff_t>(y) * wordsPerLine;
     for (JDIMENSION x = 0; x < info.output_width; ++x) {
-      const JSAMPLE* p = row[0] + 3 * x;
-      line[x] = (l_uint32{p[0]} << L_RED_SHIFT) | (l_uint32{p[1]} << L_GREEN_SHIFT) |
-                (l_uint32{p[2]} << L_BLUE_SHIFT);
+      const JSAMPLE* p = row[0] + components * x;
+      l_uint32 r = p[0], g = p[1], b = p[2];
+      if (cmyk) {
+        r = r * p[3] / 255;
+        g = g * p[3] / 255;
+        b = b * p[3] / 255;
+      }
+      line[x] = (r << L_RED_SHIFT) | (g << L_GREEN_SHIFT) | (b << L_BLUE_SHIFT);
     }
   }
   jpeg_finish_decompress(&info);
