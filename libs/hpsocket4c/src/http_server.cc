@@ -609,9 +609,13 @@ bool Server::stop() {
   std::lock_guard lock(state_mutex_);
   if (!started_) return false;
   stopping_.store(true, std::memory_order_release);
+  {
+    std::lock_guard wait_lock(drained_mutex_);
+    threads_closed_ = 0;
+  }
   for (auto& thread : threads_) {
     NetThread* t = thread.get();
-    asio::post(t->context, [t] {
+    asio::post(t->context, [this, t] {
       asio::error_code ignored;
       t->acceptor->close(ignored);
       t->sweep.cancel();
@@ -620,14 +624,21 @@ bool Server::stop() {
         auto keep = c->shared_from_this();
         c->closeNow(HP_SO_CLOSE, 0);
       }
+      std::lock_guard wait_lock(drained_mutex_);
+      ++threads_closed_;
+      drained_.notify_all();
     });
   }
   // Closes of connections with unfinished tasks are reported (on their
-  // network threads) when the tasks end; wait for them, within reason.
+  // network threads) when the tasks end; wait for them, within reason. The
+  // count means something only once every thread has closed its acceptor:
+  // until then a thread may still be taking in a connection it accepted
+  // before it saw the stop.
   {
     std::unique_lock wait_lock(drained_mutex_);
-    drained_.wait_for(wait_lock, limits_.stop_task_wait,
-                      [this] { return connection_count_.load() == 0; });
+    drained_.wait_for(wait_lock, limits_.stop_task_wait, [this] {
+      return threads_closed_ == threads_.size() && connection_count_.load() == 0;
+    });
   }
   for (auto& thread : threads_) thread->context.stop();
   for (auto& thread : threads_) thread->thread.join();

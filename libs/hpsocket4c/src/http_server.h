@@ -222,6 +222,7 @@ class Server {
   std::atomic<std::size_t> connection_count_{0};
   std::mutex drained_mutex_;
   std::condition_variable drained_;
+  std::size_t threads_closed_ = 0;  // network threads done closing, during a stop
 };
 
 // The network thread the caller runs on, or nullptr.

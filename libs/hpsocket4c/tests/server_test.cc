@@ -438,6 +438,31 @@ TEST(ServerLifecycle, TasksOutlivingStopAndDestroyFailCleanly) {
   EXPECT_EQ(h->violations.load(), 0);
 }
 
+// Connections keep arriving on every network thread while the stop runs:
+// each one the program was told of is reported closed before stop returns,
+// also when the stop came while no connection was open (the clients connect
+// and leave at once, so the server is often empty).
+TEST(ServerLifecycle, ConnectionsAcceptedDuringTheStopAreReportedClosed) {
+  for (int round = 0; round < 60; ++round) {
+    Harness h(Limits(), 1, 4);
+    std::atomic<bool> stopped{false};
+    std::vector<std::thread> openers;
+    for (int i = 0; i < 4; ++i) {
+      openers.emplace_back([&] {
+        while (!stopped.load()) TestClient client(h.port);
+      });
+    }
+    ASSERT_TRUE(eventually([&] { return h.accepts.load() >= 1 + round % 7; }));
+    EXPECT_TRUE(h.stop());
+    const int accepts = h.accepts.load();
+    const int closes = h.closes.load();
+    stopped = true;
+    for (auto& opener : openers) opener.join();
+    ASSERT_EQ(closes, accepts) << "round " << round;
+    EXPECT_EQ(h.violations.load(), 0);
+  }
+}
+
 // Many clients send, pipeline and vanish while tasks answer; every accepted
 // connection is reported closed once, never under a task.
 TEST(ServerStress, ClientsThatPipelineAndVanish) {
