@@ -1,5 +1,7 @@
 #include "http_server.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +24,9 @@ constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 // doubles, up to the larger size, while reads fill it.
 constexpr std::size_t kReadBufferInitial = 4 * 1024;
 constexpr std::size_t kReadBufferMax = 64 * 1024;
+// An answer longer than this may leave a short last segment behind a full
+// one (the smallest common segment size, less the headers).
+constexpr std::size_t kNoDelayNeededAbove = 1200;
 
 }  // namespace
 
@@ -71,6 +76,16 @@ bool Connection::sendResponse(int status_code, const char* status_text, const TH
 
   std::lock_guard lock(mutex_);
   if (closed_ || orphaned_) return false;
+  // Nagle's algorithm holds a short segment back while earlier data is
+  // unacknowledged: harmless for a connection's first short answer, a stall
+  // for the ones after it and for the tail of a long one. The option is set
+  // once it matters, which spares connections that carry one request a call.
+  if (!no_delay_ && (answered_before_ || out.bytes.size() > kNoDelayNeededAbove)) {
+    int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    no_delay_ = true;
+  }
+  answered_before_ = true;
   if (direct_write_allowed_) {
     // Nothing else is queued for the socket and the network thread does not
     // write while a response is awaited: write it from here, sparing the
@@ -142,19 +157,12 @@ void Connection::start() {
 }
 
 void Connection::awaitNextRequest() {
-  socket_->async_wait(asio::socket_base::wait_read,
-                      [self = shared_from_this()](const asio::error_code& ec) {
-                        if (ec || self->socket_closed_ || !self->awaiting_) return;
-                        bool responded;
-                        bool close_after;
-                        {
-                          std::lock_guard lock(self->mutex_);
-                          responded = self->responded_;
-                          close_after = self->responded_close_;
-                          if (!responded) self->resume_wanted_ = true;
-                        }
-                        if (responded) self->afterResponse(close_after);
-                      });
+  // One read stays outstanding while the response is awaited; what it brings
+  // (the client's next request, or its end) waits until the response has
+  // gone out. Unlike a readiness wait, a read queued behind an exhausted one
+  // re-arms nothing in the kernel, so waiting costs no system call.
+  if (socket_closed_ || reading_ || peer_ended_) return;
+  startRead();
 }
 
 void Connection::resumeAfterDirectResponse() {
@@ -174,27 +182,58 @@ void Connection::setDeadline(Deadline kind, std::chrono::milliseconds after) {
 
 void Connection::readLoop() {
   if (socket_closed_ || reading_) return;
+  if (peer_ended_) {
+    // The client ended its side while a request was being answered; the
+    // last answer has gone out, so the connection is done.
+    closeNow(HP_SO_RECEIVE, 0);
+    return;
+  }
+  startRead();
+}
+
+void Connection::startRead() {
   reading_ = true;
   // Asio tries the read at once and waits for readiness only when nothing is
   // there; the completion runs as a separate handler, so a busy client does
   // not starve the others on this thread.
   socket_->async_read_some(asio::buffer(read_buffer_),
                            [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
-                             self->reading_ = false;
-                             if (self->socket_closed_ || ec == asio::error::operation_aborted)
-                               return;
-                             if (ec) {
-                               self->closeNow(HP_SO_RECEIVE,
-                                              ec == asio::error::eof ? 0 : ec.value());
-                               return;
-                             }
-                             bool filled = n == self->read_buffer_.size();
-                             if (!self->consume(self->read_buffer_.data(), n)) return;
-                             if (filled && self->read_buffer_.size() < kReadBufferMax) {
-                               self->read_buffer_.resize(self->read_buffer_.size() * 2);
-                             }
-                             self->readLoop();
+                             self->onRead(ec, n);
                            });
+}
+
+void Connection::onRead(const asio::error_code& ec, std::size_t n) {
+  reading_ = false;
+  if (socket_closed_ || ec == asio::error::operation_aborted) return;
+  if (awaiting_) {
+    // Read ahead while the response is awaited (see awaitNextRequest).
+    if (ec == asio::error::eof) {
+      peer_ended_ = true;  // a half-close still gets its answer
+    } else if (ec) {
+      closeNow(HP_SO_RECEIVE, ec.value());  // the client is gone
+      return;
+    } else {
+      pending_input_.assign(read_buffer_.data(), n);
+    }
+    bool responded;
+    bool close_after;
+    {
+      std::lock_guard lock(mutex_);
+      responded = responded_;
+      close_after = responded_close_;
+      if (!responded) resume_wanted_ = true;
+    }
+    if (responded) afterResponse(close_after);
+    return;
+  }
+  if (ec) {
+    closeNow(HP_SO_RECEIVE, ec == asio::error::eof ? 0 : ec.value());
+    return;
+  }
+  bool filled = n == read_buffer_.size();
+  if (!consume(read_buffer_.data(), n)) return;
+  if (filled && read_buffer_.size() < kReadBufferMax) read_buffer_.resize(read_buffer_.size() * 2);
+  readLoop();
 }
 
 bool Connection::consume(const char* data, std::size_t length) {
@@ -338,7 +377,8 @@ void Connection::startLinger() {
   // the connection cleanly; otherwise the sending side is shut and what the
   // client still sends is read and dropped until it closes (or briefly).
   int available = 0;
-  if (pending_input_.empty() && ::ioctl(fd_, FIONREAD, &available) == 0 && available == 0) {
+  if (pending_input_.empty() &&
+      (peer_ended_ || (::ioctl(fd_, FIONREAD, &available) == 0 && available == 0))) {
     closeNow(HP_SO_CLOSE, 0);
     return;
   }
@@ -562,7 +602,6 @@ void Server::onAccepted(NetThread& thread, asio::ip::tcp::socket socket) {
     socket.close(ec);
     return;
   }
-  socket.set_option(asio::ip::tcp::no_delay(true), ec);
   int fd = socket.native_handle();
   HP_CONNID id = g_next_connection_id.fetch_add(1, std::memory_order_relaxed);
   auto connection = std::make_shared<Connection>(this, &thread, id, std::move(socket));

@@ -96,8 +96,10 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   bool onMessageComplete() override;
 
   void readLoop();
-  // While a response is awaited: wait (without reading) for the next bytes,
-  // so that a response written directly by a worker needs no hand-back.
+  void startRead();
+  void onRead(const asio::error_code& ec, std::size_t n);
+  // While a response is awaited: read ahead, keeping the bytes for later, so
+  // that a response written directly by a worker needs no hand-back.
   void awaitNextRequest();
   // The response went out (written by a worker): go on with the next request.
   void resumeAfterDirectResponse();
@@ -125,6 +127,7 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   std::size_t out_offset_ = 0;
   bool write_waiting_ = false;
   bool reading_ = false;   // an asynchronous read is outstanding
+  bool peer_ended_ = false;  // the client's end arrived while an answer was awaited
   bool awaiting_ = false;  // a complete request waits for its response
   std::vector<char> read_buffer_;
   bool flushing_ = false;
@@ -149,6 +152,8 @@ class Connection final : public std::enable_shared_from_this<Connection>, privat
   bool responded_close_ = false;    // ... and shut the sending side: close follows
   bool resume_wanted_ = false;      // the next bytes arrived before the response
   int pending_tasks_ = 0;
+  bool answered_before_ = false;  // a response was given on this connection
+  bool no_delay_ = false;         // TCP_NODELAY is on
   const int fd_;
 };
 

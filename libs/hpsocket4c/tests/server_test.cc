@@ -147,6 +147,35 @@ TEST(ServerHttp, ARequestArrivingBeforeTheAnswerWaitsItsTurn) {
   EXPECT_EQ(third->body, "M=GET P=/third Q=(none) H=(none) N=1 B=");
 }
 
+// A client may end its sending side once its requests are out (a half
+// close): what it sent is still answered, in order, and then the server
+// closes. The end arrives while the first answer is awaited.
+TEST(ServerHttp, AHalfClosedClientStillGetsEveryAnswer) {
+  for (bool pipelined : {false, true}) {
+    Harness h;
+    h.closeGate();
+    TestClient client(h.port);
+    ASSERT_TRUE(client.send(get("/first")));
+    ASSERT_TRUE(eventually([&] { return h.tasks_started.load() == 1; }));
+    if (pipelined) {
+      ASSERT_TRUE(client.send(get("/second")));
+    }
+    ASSERT_TRUE(client.endSending());
+    std::this_thread::sleep_for(50ms);
+    h.openGate();
+    auto first = client.read();
+    ASSERT_TRUE(first) << "pipelined " << pipelined;
+    EXPECT_EQ(first->body, "M=GET P=/first Q=(none) H=(none) N=1 B=");
+    if (pipelined) {
+      auto second = client.read();
+      ASSERT_TRUE(second);
+      EXPECT_EQ(second->body, "M=GET P=/second Q=(none) H=(none) N=1 B=");
+    }
+    EXPECT_TRUE(client.closedByServer(5000));
+    EXPECT_TRUE(eventually([&] { return h.closes.load() == 1; }));
+  }
+}
+
 TEST(ServerHttp, Http10KeepAliveRules) {
   Harness h;
   {

@@ -31,6 +31,8 @@ TestClient::TestClient(int port) {
 
 TestClient::~TestClient() { close(); }
 
+bool TestClient::endSending() { return fd_ >= 0 && ::shutdown(fd_, SHUT_WR) == 0; }
+
 void TestClient::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

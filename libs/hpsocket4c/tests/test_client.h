@@ -33,6 +33,8 @@ class TestClient {
   // reset) within the timeout, with no further bytes.
   bool closedByServer(int timeout_ms = 15000);
   void close();
+  // Shuts the sending side: the server reads the end of the request stream.
+  bool endSending();
   const std::string& buffered() const { return buffer_; }
 
  private:
