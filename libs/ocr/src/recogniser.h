@@ -58,6 +58,10 @@ class Recogniser {
   // Fills candidates_ with the first answer and the retry readings that
   // come with it.
   void chooseFirstReading();
+  // The learned reader's reading that variants of the picture (and the two
+  // readings given) agree on most, weighted by probability.
+  std::string voteOverVariants(const std::vector<ScoredReading>& first,
+                               const std::vector<ScoredReading>& second);
   // Tesseract's reading of the cleaned picture as a line, once per image.
   void readTesseractLine();
   // Inserts `text` at `position` (default: the end) unless it is empty or
