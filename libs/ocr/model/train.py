@@ -50,6 +50,11 @@ def conv_bn(cin, cout, k=3, pad=1):
             nn.ReLU(inplace=True)]
 
 
+def conv_dilated(channels, dilation):
+    return [nn.Conv2d(channels, channels, (1, 3), padding=(0, dilation), dilation=(1, dilation),
+                      bias=False), nn.BatchNorm2d(channels), nn.ReLU(inplace=True)]
+
+
 class Reader(nn.Module):
     def __init__(self, classes, width=1.0):
         super().__init__()
@@ -63,6 +68,9 @@ class Reader(nn.Module):
             *conv_bn(c[3], c[4], k=(2, 1), pad=0),                # 1x32
             *conv_bn(c[4], c[4], k=(1, 5), pad=(0, 2)),
             *conv_bn(c[4], c[4], k=(1, 5), pad=(0, 2)),
+            # Dilated steps widen each column's view to the whole row, so the
+            # case of ambiguous glyphs (c/C, s/S, ...) follows the others.
+            *conv_dilated(c[4], 4), *conv_dilated(c[4], 8),
         )
         self.classify = nn.Conv2d(c[4], classes, 1)
 
@@ -220,6 +228,7 @@ def main():
     ap.add_argument("--eval", nargs="*", help="only measure the saved model on these sets")
     args = ap.parse_args()
     torch.set_num_threads(args.threads)
+    os.makedirs(args.out, exist_ok=True)
     torch.manual_seed(args.seed)
     model = Reader(len(CHARSET) + 1, args.width)
     weights = os.path.join(args.out, "captcha_reader.pt")
