@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +67,7 @@ class ThreadPool {
   std::condition_variable has_room_;
   std::condition_variable idle_;
   std::deque<Job> queue_;
+  std::atomic<std::size_t> queued_{0};  // queue_.size(), readable without the lock
   std::vector<pthread_t> threads_;
   State state_ = State::kStopped;
   std::uint32_t max_queue_ = 0;
