@@ -154,8 +154,10 @@ void Recogniser::chooseFirstReading() {
   // the more confident of the two readings leads (measured: slightly
   // better than either alone), the other follows it in the retries.
   std::vector<ScoredReading> whole, cropped;
+  cv::Mat picture;  // the whole picture as the learned reader wants it
   if (learned_) {
-    whole = learned_->read(forLearnedReader(rgb_));
+    picture = forLearnedReader(rgb_);
+    whole = learned_->read(picture);
     const cv::Rect area = glyphArea(rgb_);
     if (area.area() < rgb_.rows * rgb_.cols) {
       cropped = learned_->read(forLearnedReader(rgb_(area).clone()));
@@ -172,7 +174,7 @@ void Recogniser::chooseFirstReading() {
   // picture agree on leads (see voteOverVariants).
   std::string voted;
   if (learned_ && !primary.empty() && !learnedSure) {
-    voted = voteOverVariants(primary, secondary);
+    voted = voteOverVariants(picture, primary, secondary);
     if (voted == primary.front().text) voted.clear();
   }
   if (!learnedSure) readTesseractLine();
@@ -208,7 +210,8 @@ void Recogniser::chooseFirstReading() {
   add(primary, 3);
 }
 
-std::string Recogniser::voteOverVariants(const std::vector<ScoredReading>& first,
+std::string Recogniser::voteOverVariants(const cv::Mat& picture,
+                                         const std::vector<ScoredReading>& first,
                                          const std::vector<ScoredReading>& second) {
   // One reading of a picture can be thrown by where its glyphs sit in the
   // network's columns; the same picture with a margin, higher, or a little
@@ -223,7 +226,6 @@ std::string Recogniser::voteOverVariants(const std::vector<ScoredReading>& first
   };
   vote(first);
   vote(second);
-  const cv::Mat picture = forLearnedReader(rgb_);
   const int margin = std::max(2, picture.cols / 32);
   cv::Mat variant;
   cv::copyMakeBorder(picture, variant, 0, 0, margin, margin, cv::BORDER_REPLICATE);

@@ -58,9 +58,10 @@ class Recogniser {
   // Fills candidates_ with the first answer and the retry readings that
   // come with it.
   void chooseFirstReading();
-  // The learned reader's reading that variants of the picture (and the two
-  // readings given) agree on most, weighted by probability.
-  std::string voteOverVariants(const std::vector<ScoredReading>& first,
+  // The learned reader's reading that variants of `picture` (the whole
+  // picture, prepared for it) and the two readings given agree on most,
+  // weighted by probability.
+  std::string voteOverVariants(const cv::Mat& picture, const std::vector<ScoredReading>& first,
                                const std::vector<ScoredReading>& second);
   // Tesseract's reading of the cleaned picture as a line, once per image.
   void readTesseractLine();
