@@ -10,22 +10,9 @@ BUILD=${1:-$HERE/../../build}
 SECONDS_PER_RUN=${2:-8}
 THREADS=$(nproc)
 TICKS=$(getconf CLK_TCK)
-PREFIX=$(mktemp -d /tmp/hpsocket4c-cpu.XXXXXX)
-cleanup() {
-  [ -n "${OUR_PID:-}" ] && kill "$OUR_PID" 2>/dev/null || true
-  [ -f "$PREFIX/nginx.pid" ] && kill "$(cat "$PREFIX/nginx.pid")" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$PREFIX"
-}
-trap cleanup EXIT
-"$BUILD/bin/hpsocket4c_bench_server" --port ${OUR_PORT:-18280} --network-threads "$THREADS" > /dev/null 2>&1 &
-OUR_PID=$!
-sed -e "s|@PREFIX@|$PREFIX|g" -e "s|@PORT@|${NGINX_PORT:-18290}|g" -e "s|@WORKERS@|$THREADS|g" \
-  "$HERE/nginx.conf.in" > "$PREFIX/nginx.conf"
-nginx -p "$PREFIX" -c "$PREFIX/nginx.conf" > /dev/null 2>&1 &
-sleep 2
-kill -0 "$OUR_PID" 2>/dev/null || { echo "benchmark server did not start (port in use?)" >&2; exit 1; }
-NGINX_PIDS="$(cat "$PREFIX/nginx.pid") $(pgrep -P "$(cat "$PREFIX/nginx.pid")" | tr '\n' ' ')"
+OUR_PORT=${OUR_PORT:-18280}
+NGINX_PORT=${NGINX_PORT:-18290}
+source "$HERE/servers.sh"
 
 ticks() {
   local t=0 p f
@@ -52,7 +39,7 @@ measure() {  # name port mode pids...
 }
 for mode in keepalive close; do
   # shellcheck disable=SC2086
-  measure hpsocket4c ${OUR_PORT:-18280} "$mode" "$OUR_PID"
+  measure hpsocket4c "$OUR_PORT" "$mode" "$OUR_PID"
   # shellcheck disable=SC2086
-  measure nginx ${NGINX_PORT:-18290} "$mode" $NGINX_PIDS
+  measure nginx "$NGINX_PORT" "$mode" $NGINX_PIDS
 done

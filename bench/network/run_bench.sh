@@ -17,27 +17,7 @@ THREADS=$(nproc)
 OUR_PORT=${OUR_PORT:-18080}
 NGINX_PORT=${NGINX_PORT:-18090}
 WRK_THREADS=${WRK_THREADS:-2}
-PREFIX=$(mktemp -d /tmp/hpsocket4c-bench.XXXXXX)
-
-cleanup() {
-  [ -n "${OUR_PID:-}" ] && kill "$OUR_PID" 2>/dev/null || true
-  [ -f "$PREFIX/nginx.pid" ] && kill "$(cat "$PREFIX/nginx.pid")" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$PREFIX"
-}
-trap cleanup EXIT
-
-"$BUILD/bin/hpsocket4c_bench_server" --port "$OUR_PORT" --network-threads "$THREADS" \
-  --pool-threads 0 > "$PREFIX/ours.log" 2>&1 &
-OUR_PID=$!
-sed -e "s|@PREFIX@|$PREFIX|g" -e "s|@PORT@|$NGINX_PORT|g" -e "s|@WORKERS@|$THREADS|g" \
-  "$HERE/nginx.conf.in" > "$PREFIX/nginx.conf"
-nginx -p "$PREFIX" -c "$PREFIX/nginx.conf" > "$PREFIX/nginx.out" 2>&1 &
-sleep 1
-kill -0 "$OUR_PID" 2>/dev/null || { echo "benchmark server did not start (port in use?)" >&2; exit 1; }
-for port in "$OUR_PORT" "$NGINX_PORT"; do
-  curl -sf "http://127.0.0.1:$port/vexo/" > /dev/null || { echo "server on $port not answering" >&2; exit 1; }
-done
+source "$HERE/servers.sh"
 echo "machine: $(nproc) cores; network threads / nginx workers: $THREADS; wrk threads: $WRK_THREADS; ${SECONDS_PER_RUN}s per run"
 
 # wrk output -> "requests_per_second p99_in_ms"
