@@ -172,10 +172,11 @@ void Recogniser::chooseFirstReading() {
   const bool learnedSure = bestOf(primary) >= std::log(kLearnedSureProbability);
   // Unless the learned reader is sure, the reading most variants of the
   // picture agree on leads (see voteOverVariants).
+  // (When it is the learned reader's own best reading, adding it first
+  // changes nothing: candidates are added once.)
   std::string voted;
   if (learned_ && !primary.empty() && !learnedSure) {
     voted = voteOverVariants(picture, primary, secondary);
-    if (voted == primary.front().text) voted.clear();
   }
   if (!learnedSure) readTesseractLine();
   // When the two readers differ only in letter case, the learned reader's
